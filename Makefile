@@ -1,0 +1,66 @@
+# Set-up, build and tests on Debian 12. `make test` and `make run` install
+# whatever Debian packages are missing first (apt-get, needs root or sudo).
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+
+# Every Debian package the project needs: compilers, Qt 6 Widgets, GoogleTest,
+# the MinGW-w64 cross compiler and Wine for the Windows build, Xvfb and
+# ImageMagick for the end-to-end runs with screenshots, clang for the fuzzers.
+PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
+	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools libgl-dev \
+	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
+	xvfb xauth imagemagick fonts-dejavu-core socat
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps configure build test test-native test-sanitizers test-fuzz test-win run clean
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing: $$missing"; \
+		$(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test-native: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE slow
+	cd $(BUILD) && ctest --output-on-failure -L slow
+
+# The core again under ThreadSanitizer, then AddressSanitizer with UBSan (no windows).
+test-sanitizers: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_GUI=OFF -DKESTREL_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L core -LE slow
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_GUI=OFF -DKESTREL_SANITIZE=address
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L core -LE slow
+
+# libFuzzer targets (clang, ASan, UBSan), each for a bounded time.
+test-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_GUI=OFF -DKESTREL_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS)
+	cd build-fuzz && ctest --output-on-failure -L fuzz
+
+# The core and the command-line tools cross-built for Windows, tests under Wine.
+test-win: deps
+	cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	cmake --build build-win -j $(JOBS)
+	export WINEPREFIX=$(CURDIR)/build-win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="; \
+	  [ -d "$$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1; \
+	  cd build-win && ctest --output-on-failure -L win; rc=$$?; wineserver -k 2>/dev/null; exit $$rc
+
+test: test-native test-sanitizers test-fuzz test-win
+
+run: build
+	tools/demo.sh $(BUILD)
+
+clean:
+	rm -rf build build-tsan build-asan build-fuzz build-win

@@ -1,0 +1,95 @@
+#include "state/Events.h"
+
+#include <new>
+
+namespace kestrel {
+
+bool TKestrelEvents::Append(const TEventData& e)
+{
+    std::lock_guard lock(mutex_);
+    try {
+        items_.push_back(e);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    cursor_ = 0;
+    return true;
+}
+
+bool TKestrelEvents::InsertAt(const TEventData& e, int32_t position)
+{
+    std::lock_guard lock(mutex_);
+    try {
+        if (position < 0)
+            position = 0;
+        if (static_cast<size_t>(position) >= items_.size())
+            items_.push_back(e);
+        else
+            items_.insert(items_.begin() + position, e);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    cursor_ = 0;
+    return true;
+}
+
+void TKestrelEvents::Clear()
+{
+    std::lock_guard lock(mutex_);
+    items_.clear();
+    cursor_ = 0;
+}
+
+bool TKestrelEvents::SetCursor(int32_t index)
+{
+    std::lock_guard lock(mutex_);
+    if (index < 0 || static_cast<size_t>(index) >= items_.size())
+        return false;
+    cursor_ = index;
+    return true;
+}
+
+TEventData TKestrelEvents::GetCurrent() const
+{
+    std::lock_guard lock(mutex_);
+    if (static_cast<size_t>(cursor_) >= items_.size())
+        return {};
+    return items_[static_cast<size_t>(cursor_)];
+}
+
+int32_t TKestrelEvents::Count() const
+{
+    std::lock_guard lock(mutex_);
+    return static_cast<int32_t>(items_.size());
+}
+
+int32_t TKestrelEvents::Cursor() const
+{
+    std::lock_guard lock(mutex_);
+    return cursor_;
+}
+
+bool TKestrelEvents::At(int32_t index, TEventData& out) const
+{
+    std::lock_guard lock(mutex_);
+    if (index < 0 || static_cast<size_t>(index) >= items_.size())
+        return false;
+    out = items_[static_cast<size_t>(index)];
+    return true;
+}
+
+std::vector<TEventData> TKestrelEvents::Snapshot() const
+{
+    std::lock_guard lock(mutex_);
+    return {items_.begin(), items_.end()};
+}
+
+void TKestrelEvents::Walk(const std::function<bool(const TEventData&)>& visit) const
+{
+    std::lock_guard lock(mutex_);
+    for (const auto& e : items_)
+        if (!visit(e))
+            break;
+}
+
+}  // namespace kestrel

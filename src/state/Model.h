@@ -1,0 +1,199 @@
+#pragma once
+// The shared in-memory model of the installation: the global state record,
+// one TCbData per central block and 43 TUirData per central block.
+//
+// Threads: scalar fields are Atom<> so that the acquisition thread and the
+// user-interface thread can hand them over without a data race. Texts are
+// plain strings (Windows-1251 bytes); only the user-interface thread writes
+// them, under RecordLock when whole records change (configuration read).
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "state/Atom.h"
+#include "state/Events.h"
+
+namespace kestrel {
+
+// Texts are kept as the file and the link carry them: Windows-1251 bytes.
+using Text = std::string;
+
+constexpr int kUirCount = 43;
+constexpr int kMaxCbCount = 255;
+constexpr int kCmdDataSize = 9;
+
+using Flag = Atom<uint8_t>;
+
+struct TUirData {
+    Flag Present{0};
+    Atom<uint8_t> Number{1};
+    Text Name;      // "УИР №1"
+    Text ChName1;   // "Канал 1"
+    Text ChName2;
+    Text ChName3;
+    Flag OutputEnabled{0};
+    Flag PollEnabled{0};
+    // Declared input 3 first, as the record always was; code addresses them by input number.
+    Flag InputControl3{0};
+    Flag InputControl2{0};
+    Flag InputControl1{0};
+    Atom<uint8_t> InputFunction3{0};
+    Atom<uint8_t> InputFunction2{0};
+    Atom<uint8_t> InputFunction1{0};
+    Flag ChArc1{0}, ChArc2{0}, ChArc3{0};
+    Flag ChFault1{0}, ChFault2{0}, ChFault3{0};
+
+    TUirData();
+
+    // By input number 1..3 (anything else: input 1).
+    Flag& InputControl(int input);
+    Atom<uint8_t>& InputFunction(int input);
+    Flag& ChArc(int input);
+    Flag& ChFault(int input);
+};
+
+struct TCbData {
+    Text Name;       // "СБ №1"
+    Text PowerName;  // "Питание"
+    Text ArcName;    // "Дуга"
+    Text EmerName;   // "Отказ блока"
+    std::array<TUirData, kUirCount> Uir;
+    TKestrelEvents Events;
+
+    Atom<uint8_t> ClockDay{1};
+    Atom<uint8_t> ClockMonth{1};
+    Atom<uint8_t> ClockHour{0};
+    Atom<uint8_t> ClockMinute{0};
+    Atom<uint8_t> ClockSecond{0};
+    Atom<uint32_t> ClockYear{2013};
+
+    Flag MtzWait{0};
+    Atom<uint16_t> UrovTimeMs{500};
+
+    Flag JournalError{0};
+    Flag FuncReadError{0};
+    Flag FuncWriteError{0};
+    Flag ResetError{0};
+    Flag UirReadError{0};
+    Flag UirWriteError{0};
+    Flag AddressError{0};
+    Flag SpeedError{0};
+    Flag ClearJournalError{0};
+    Flag ClockReadError{0};
+    Flag ClockWriteError{0};
+
+    Flag FuncTablesChanged{0};
+    Flag UirCfgChanged{0};
+    std::array<Flag, 3> MtzActive{};
+    std::array<Flag, kUirCount> UirLinkLost{};
+    Atom<int32_t> NewEventCount{0};
+    Flag FirstPollPending{1};
+
+    // FuncTable[k][m]: function byte Fk of mode m (0 no MTZ / MTZ-v, 1..3 MTZ-1..3).
+    std::array<std::array<Atom<uint8_t>, 4>, 4> FuncTable{};
+    Atom<uint8_t> OutputsState{0};
+
+    Flag Enabled{1};
+    Atom<uint32_t> Baud{9600};
+    Atom<uint8_t> Address{1};
+    Atom<uint8_t> PortNumber{1};
+    Atom<int32_t> DataBits{8};
+    Atom<int32_t> Parity{2};
+    Atom<int32_t> StopBits{0};
+
+    Atom<uint32_t> LastPortError{0};
+    Atom<int32_t> FailCount{0};
+    Flag LinkLost{0};
+    Atom<int32_t> FailLimit{50};
+
+    // 0 = nothing posted; otherwise a request code posted by a window.
+    Atom<int32_t> Request{0};
+
+    TCbData();
+    TCbData(const TCbData&) = delete;
+    TCbData& operator=(const TCbData&) = delete;
+
+    // Link bookkeeping.
+    void CountFailure();
+    void CountSuccess();
+};
+
+// The persisted fields of one CB (and its UIRs) as plain values: what the
+// configuration file carries. Used to stage a whole read before committing it.
+struct TUirSettings {
+    uint8_t Present = 0, Number = 1;
+    Text Name, ChName1, ChName2, ChName3;
+    uint8_t OutputEnabled = 0, PollEnabled = 0;
+    uint8_t InputControl1 = 0, InputControl2 = 0, InputControl3 = 0;
+    uint8_t InputFunction1 = 0, InputFunction2 = 0, InputFunction3 = 0;
+    friend bool operator==(const TUirSettings&, const TUirSettings&) = default;
+};
+
+struct TCbSettings {
+    Text Name, PowerName, ArcName, EmerName;
+    uint8_t MtzWait = 0;
+    uint16_t UrovTimeMs = 500;
+    std::array<std::array<uint8_t, 4>, 4> FuncTable{};  // [k][m] as in TCbData
+    uint8_t Enabled = 1;
+    uint32_t Baud = 9600;
+    uint8_t Address = 1, PortNumber = 1;
+    int32_t DataBits = 8, Parity = 2, StopBits = 0;
+    std::array<TUirSettings, kUirCount> Uir;
+    friend bool operator==(const TCbSettings&, const TCbSettings&) = default;
+
+    // The values of a freshly constructed record.
+    static TCbSettings Defaults();
+};
+
+TCbSettings GetSettings(const TCbData& cb);
+void ApplySettings(TCbData& cb, const TCbSettings& s);
+
+// The global state record. One instance for the program; tests make their own.
+class TGlobalState {
+public:
+    TGlobalState();
+    TGlobalState(const TGlobalState&) = delete;
+    TGlobalState& operator=(const TGlobalState&) = delete;
+
+    // CbList: records are allocated once and keep their address for the whole
+    // run; growing the table only fills further slots (never moves a record),
+    // so the acquisition thread can hold a record across a visit.
+    // The record at index, or nullptr when index is outside 0..CbCount-1.
+    TCbData* Cb(int32_t index);
+    const TCbData* Cb(int32_t index) const;
+    // The record at CurrentCb (nullptr when none).
+    TCbData* Current() { return Cb(CurrentCb); }
+    // Allocate records up to `count` (at most kMaxCbCount). Call under RecordLock.
+    bool EnsureAllocated(int32_t count);
+    int32_t Allocated() const { return allocated_; }
+    // Drop every record (shutdown).
+    void ReleaseAll();
+    // The start-up's own marking: every UIR of the current CB present and numbered.
+    void MarkAllUirsPresent();
+
+    Atom<int32_t> CbCount{1};
+    Atom<int32_t> CurrentCb{0};
+    int32_t TileMinWidth = 115;
+    int32_t TileGapX = 5;
+    int32_t TileGapY = 5;
+    Text AccessCode;             // set to the master value at start-up
+    const Text MasterCode;       // "7ujm"
+    Flag ConsoleOpen{0};
+    Atom<uint8_t> Fcb{0};
+    Atom<uint8_t> UirSegment{0};
+    std::array<Atom<uint8_t>, kCmdDataSize> CmdData{};
+    Text RegKeyCfg, RegKeyPassword;
+    Text CfgFilePath;
+
+    // Held for whole-record changes (a configuration read commits under it)
+    // and by the acquisition thread while it takes a CB's link settings.
+    mutable std::recursive_mutex RecordLock;
+
+private:
+    std::array<std::unique_ptr<TCbData>, kMaxCbCount> list_;
+    Atom<int32_t> allocated_{0};
+};
+
+}  // namespace kestrel

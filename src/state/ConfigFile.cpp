@@ -1,0 +1,380 @@
+#include "state/ConfigFile.h"
+
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+
+#include "state/FileIo.h"
+
+namespace kestrel {
+
+std::string ConfigError::Describe() const
+{
+    return field + " at byte offset " + std::to_string(offset) + ": " + reason;
+}
+
+// --- reading --------------------------------------------------------------
+
+bool ConfigReader::Take(const std::string& field, std::size_t n, const char* what)
+{
+    if (n <= Remaining())
+        return true;
+    error.field = field;
+    error.offset = pos_;
+    error.reason = "the file ends after " + std::to_string(size_) + " bytes, " + std::to_string(Remaining()) +
+                   " left where " + what + " of " + std::to_string(n) + " bytes is expected";
+    return false;
+}
+
+void ConfigReader::Note(const std::string& field, std::size_t offset, std::string text)
+{
+    if (notes)
+        notes->push_back({field, offset, std::move(text)});
+}
+
+bool ConfigReader::Bytes(const std::string& field, uint8_t* out, std::size_t n)
+{
+    if (!Take(field, n, "a field"))
+        return false;
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = data_[pos_ + i];
+    pos_ += n;
+    return true;
+}
+
+bool ConfigReader::U8(const std::string& field, uint8_t& out)
+{
+    return Bytes(field, &out, 1);
+}
+
+bool ConfigReader::U16(const std::string& field, uint16_t& out)
+{
+    uint8_t b[2];
+    if (!Bytes(field, b, 2))
+        return false;
+    out = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return true;
+}
+
+bool ConfigReader::U32(const std::string& field, uint32_t& out)
+{
+    uint8_t b[4];
+    if (!Bytes(field, b, 4))
+        return false;
+    out = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+          (static_cast<uint32_t>(b[3]) << 24);
+    return true;
+}
+
+bool ConfigReader::I32(const std::string& field, int32_t& out)
+{
+    uint32_t v;
+    if (!U32(field, v))
+        return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+
+bool ConfigReader::String(const std::string& field, Text& out)
+{
+    const std::size_t start = pos_;
+    uint32_t n;
+    if (!U32(field, n))
+        return false;
+    // A count beyond the end of the file is a bad file: never allocate or
+    // read past what the file holds.
+    if (n > Remaining()) {
+        error.field = field;
+        error.offset = start;
+        error.reason = "text length " + std::to_string(n) + " exceeds the " + std::to_string(Remaining()) +
+                       " bytes left in the file";
+        pos_ = start;
+        return false;
+    }
+    out.assign(reinterpret_cast<const char*>(data_ + pos_), n);
+    pos_ += n;
+    return true;
+}
+
+bool ConfigReader::CbFlag(const std::string& field, uint8_t& out)
+{
+    const std::size_t at = pos_;
+    uint8_t b;
+    if (!U8(field, b))
+        return false;
+    if (b > 1)
+        Note(field, at, "flag byte " + std::to_string(b) + " (reads as 1)");
+    out = b != 0 ? 1 : 0;
+    return true;
+}
+
+bool ConfigReader::UirFlag(const std::string& field, uint8_t& out)
+{
+    const std::size_t at = pos_;
+    uint8_t b;
+    if (!U8(field, b))
+        return false;
+    if (b > 1)
+        Note(field, at, "flag byte " + std::to_string(b) + " (reads as 0)");
+    out = b == 1 ? 1 : 0;
+    return true;
+}
+
+int ReadUirRecord(ConfigReader& in, TUirSettings& out, const std::string& prefix)
+{
+    try {
+        TUirSettings u;
+        const auto f = [&prefix](const char* name) { return prefix + "." + name; };
+        const std::size_t numberAt = in.Offset() + 1;
+        const bool ok = in.UirFlag(f("Present"), u.Present) && in.U8(f("Number"), u.Number) &&
+                        in.String(f("Name"), u.Name) && in.String(f("ChName1"), u.ChName1) &&
+                        in.String(f("ChName2"), u.ChName2) && in.String(f("ChName3"), u.ChName3) &&
+                        in.UirFlag(f("OutputEnabled"), u.OutputEnabled) &&
+                        in.UirFlag(f("PollEnabled"), u.PollEnabled) &&
+                        in.UirFlag(f("InputControl1"), u.InputControl1) &&
+                        in.UirFlag(f("InputControl2"), u.InputControl2) &&
+                        in.UirFlag(f("InputControl3"), u.InputControl3);
+        if (!ok)
+            return -2;
+        const std::size_t funcAt = in.Offset();
+        if (!(in.U8(f("InputFunction1"), u.InputFunction1) && in.U8(f("InputFunction2"), u.InputFunction2) &&
+              in.U8(f("InputFunction3"), u.InputFunction3)))
+            return -2;
+        if (in.notes) {
+            if (u.Number < 1 || u.Number > kUirCount)
+                in.notes->push_back({f("Number"), numberAt, "UIR number " + std::to_string(u.Number) +
+                                                                " outside 1.." + std::to_string(kUirCount)});
+            const uint8_t fn[3] = {u.InputFunction1, u.InputFunction2, u.InputFunction3};
+            for (int i = 0; i < 3; ++i)
+                if (fn[i] > 3)
+                    in.notes->push_back({prefix + ".InputFunction" + std::to_string(i + 1), funcAt + i,
+                                         "function number " + std::to_string(fn[i]) + " outside 0..3"});
+        }
+        out = std::move(u);
+        return 0;
+    } catch (const std::exception& e) {
+        in.error = {prefix, in.Offset(), std::string("unexpected error: ") + e.what()};
+        return -3;
+    }
+}
+
+namespace {
+
+bool ReadCbBlock(ConfigReader& in, TCbSettings& cb, const std::string& p)
+{
+    const auto f = [&p](const char* name) { return p + "." + name; };
+    if (!(in.String(f("Name"), cb.Name) && in.String(f("PowerName"), cb.PowerName) &&
+          in.String(f("ArcName"), cb.ArcName) && in.String(f("EmerName"), cb.EmerName) &&
+          in.CbFlag(f("MtzWait"), cb.MtzWait) && in.U16(f("UrovTimeMs"), cb.UrovTimeMs)))
+        return false;
+    // Stored mode by mode, each mode as F0..F3; the record is [function][mode].
+    for (int m = 0; m < 4; ++m)
+        for (int k = 0; k < 4; ++k)
+            if (!in.U8(p + ".FuncTable[" + std::to_string(k) + "][" + std::to_string(m) + "]", cb.FuncTable[k][m]))
+                return false;
+    return in.CbFlag(f("Enabled"), cb.Enabled) && in.U32(f("Baud"), cb.Baud) && in.U8(f("Address"), cb.Address) &&
+           in.U8(f("PortNumber"), cb.PortNumber) && in.I32(f("DataBits"), cb.DataBits) &&
+           in.I32(f("Parity"), cb.Parity) && in.I32(f("StopBits"), cb.StopBits);
+}
+
+}  // namespace
+
+int ParseConfig(const uint8_t* data, std::size_t size, std::vector<TCbSettings>& cbs, ConfigError& error,
+                std::vector<ConfigNote>* notes)
+{
+    ConfigReader in(data, size);
+    in.notes = notes;
+    try {
+        if (size == 0) {
+            error = {"CbCount", 0, "the file is empty"};
+            return -2;
+        }
+        uint32_t count;
+        if (!in.U32("CbCount", count)) {
+            error = in.error;
+            return -2;
+        }
+        if (count > static_cast<uint32_t>(kMaxCbCount)) {
+            error = {"CbCount", 0,
+                     "CB count " + std::to_string(count) + " exceeds the limit of " + std::to_string(kMaxCbCount)};
+            return -2;
+        }
+        std::vector<TCbSettings> staged(count);
+        for (uint32_t c = 0; c < count; ++c) {
+            const std::string p = "Cb[" + std::to_string(c) + "]";
+            if (!ReadCbBlock(in, staged[c], p)) {
+                error = in.error;
+                return -2;
+            }
+            for (int i = 0; i < kUirCount; ++i)
+                if (ReadUirRecord(in, staged[c].Uir[i], p + ".Uir[" + std::to_string(i) + "]") != 0) {
+                    error = in.error;
+                    return -2;
+                }
+        }
+        if (notes && in.Remaining() > 0)
+            notes->push_back({"(end)", in.Offset(),
+                              std::to_string(in.Remaining()) + " bytes after the last record (not read)"});
+        cbs = std::move(staged);
+        return 0;
+    } catch (const std::exception& e) {
+        error = {"(file)", in.Offset(), std::string("unexpected error: ") + e.what()};
+        return -4;
+    }
+}
+
+// --- writing --------------------------------------------------------------
+
+void ConfigWriter::U16(uint16_t v)
+{
+    U8(static_cast<uint8_t>(v));
+    U8(static_cast<uint8_t>(v >> 8));
+}
+
+void ConfigWriter::U32(uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        U8(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void ConfigWriter::String(const Text& s)
+{
+    U32(static_cast<uint32_t>(s.size()));
+    bytes_.append(s);
+}
+
+int WriteUirRecord(ConfigWriter& out, const TUirSettings& u)
+{
+    try {
+        out.Flag(u.Present);
+        out.U8(u.Number);
+        out.String(u.Name);
+        out.String(u.ChName1);
+        out.String(u.ChName2);
+        out.String(u.ChName3);
+        out.Flag(u.OutputEnabled);
+        out.Flag(u.PollEnabled);
+        out.Flag(u.InputControl1);
+        out.Flag(u.InputControl2);
+        out.Flag(u.InputControl3);
+        out.U8(u.InputFunction1);
+        out.U8(u.InputFunction2);
+        out.U8(u.InputFunction3);
+        return 0;
+    } catch (const std::exception&) {
+        return -3;
+    }
+}
+
+std::string SerializeConfig(const std::vector<TCbSettings>& cbs)
+{
+    ConfigWriter out;
+    out.U32(static_cast<uint32_t>(cbs.size()));
+    for (const TCbSettings& cb : cbs) {
+        out.String(cb.Name);
+        out.String(cb.PowerName);
+        out.String(cb.ArcName);
+        out.String(cb.EmerName);
+        out.Flag(cb.MtzWait);
+        out.U16(cb.UrovTimeMs);
+        for (int m = 0; m < 4; ++m)
+            for (int k = 0; k < 4; ++k)
+                out.U8(cb.FuncTable[k][m]);
+        out.Flag(cb.Enabled);
+        out.U32(cb.Baud);
+        out.U8(cb.Address);
+        out.U8(cb.PortNumber);
+        out.I32(cb.DataBits);
+        out.I32(cb.Parity);
+        out.I32(cb.StopBits);
+        for (const TUirSettings& u : cb.Uir)
+            if (WriteUirRecord(out, u) != 0)
+                throw std::runtime_error("UIR record");
+    }
+    return out.Bytes();
+}
+
+bool SnapshotSettings(const TGlobalState& state, std::vector<TCbSettings>& cbs)
+{
+    std::lock_guard lock(state.RecordLock);
+    const int32_t count = state.CbCount;
+    if (count < 0 || count > state.Allocated())
+        return false;
+    std::vector<TCbSettings> snap;
+    snap.reserve(static_cast<std::size_t>(count));
+    for (int32_t c = 0; c < count; ++c) {
+        const TCbData* cb = state.Cb(c);
+        if (!cb)
+            return false;
+        snap.push_back(GetSettings(*cb));
+    }
+    cbs = std::move(snap);
+    return true;
+}
+
+TCbSettings DefaultCbSettings()
+{
+    TCbSettings s = TCbSettings::Defaults();
+    for (int i = 0; i < kUirCount; ++i) {
+        s.Uir[i].Present = 1;
+        s.Uir[i].Number = static_cast<uint8_t>(i + 1);
+    }
+    return s;
+}
+
+// --- the two operations ---------------------------------------------------
+
+int ReadConfigFile(TGlobalState& state)
+{
+    try {
+        std::string bytes;
+        const ReadFileResult r = ReadWholeFile(NativePath(state.CfgFilePath), bytes);
+        if (r == ReadFileResult::CannotOpen)
+            return -1;
+        if (r == ReadFileResult::ReadError)
+            return bytes.size() < 4 ? -3 : -2;
+        std::vector<TCbSettings> cbs;
+        ConfigError error;
+        const int rc =
+            ParseConfig(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), cbs, error, nullptr);
+        if (rc != 0)
+            return rc;
+        // Commit the whole file at once, so the acquisition thread never
+        // takes link settings from a half-read record.
+        std::lock_guard lock(state.RecordLock);
+        const auto count = static_cast<int32_t>(cbs.size());
+        if (!state.EnsureAllocated(count))
+            return -2;
+        // Every record exists now; nobody who honours the lock sees the new
+        // count before the records are filled.
+        state.CbCount = count;
+        for (int32_t c = 0; c < count; ++c)
+            ApplySettings(*state.Cb(c), cbs[static_cast<std::size_t>(c)]);
+        return 0;
+    } catch (const std::exception&) {
+        return -4;
+    }
+}
+
+int WriteConfigFile(TGlobalState& state)
+{
+    try {
+        std::vector<TCbSettings> cbs;
+        if (!SnapshotSettings(state, cbs))
+            return -2;
+        const std::string image = SerializeConfig(cbs);
+        switch (ReplaceFileAtomically(NativePath(state.CfgFilePath), image)) {
+        case ReplaceFileResult::Ok:
+            return 0;
+        case ReplaceFileResult::CannotCreate:
+            return -1;
+        case ReplaceFileResult::WriteFailed:
+            return -2;
+        }
+        return -2;
+    } catch (const std::exception&) {
+        return -3;
+    }
+}
+
+}  // namespace kestrel

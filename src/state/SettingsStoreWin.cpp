@@ -1,0 +1,113 @@
+// The settings store in the Windows registry: HKEY_CURRENT_USER, REG_SZ
+// values. Texts travel as Windows-1251 bytes in the program and as UTF-16 in
+// the registry.
+#include <windows.h>
+
+#include <string>
+
+#include "state/Cp1251.h"
+#include "state/SettingsStore.h"
+
+namespace kestrel {
+
+namespace {
+
+std::wstring Wide(const std::string& text1251)
+{
+    const std::string utf8 = Cp1251ToUtf8(text1251);
+    if (utf8.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+    return w;
+}
+
+std::string Narrow1251(const std::wstring& w)
+{
+    if (w.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), utf8.data(), n, nullptr, nullptr);
+    return Utf8ToCp1251(utf8);
+}
+
+class Key {
+public:
+    Key() = default;
+    ~Key()
+    {
+        if (h_)
+            RegCloseKey(h_);
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    HKEY* Out() { return &h_; }
+    HKEY Get() const { return h_; }
+
+private:
+    HKEY h_ = nullptr;
+};
+
+class TRegistrySettingsStore final : public ISettingsStore {
+public:
+    int ReadRegString(const std::string& key, std::string& out) override
+    {
+        const std::wstring path = Wide(key);
+        Key k;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, k.Out()) != ERROR_SUCCESS)
+            return -1;
+        // The value is named by the key path itself.
+        DWORD type = 0;
+        DWORD size = 0;
+        LONG rc = RegQueryValueExW(k.Get(), path.c_str(), nullptr, &type, nullptr, &size);
+        if (rc == ERROR_FILE_NOT_FOUND) {
+            out.clear();
+            return 0;
+        }
+        if (rc != ERROR_SUCCESS)
+            return -1;
+        // Only text is a value of ours; anything else is a key we cannot use.
+        if (type != REG_SZ && type != REG_EXPAND_SZ)
+            return -1;
+        std::wstring buf(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+        rc = RegQueryValueExW(k.Get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got);
+        if (rc != ERROR_SUCCESS)
+            return -1;
+        buf.resize(got / sizeof(wchar_t));
+        // REG_SZ data normally carries its terminator; it is not part of the text.
+        while (!buf.empty() && buf.back() == L'\0')
+            buf.pop_back();
+        out = Narrow1251(buf);
+        return 0;
+    }
+
+    int WriteRegString(const std::string& key, const std::string& value) override
+    {
+        const std::wstring path = Wide(key);
+        const std::wstring text = Wide(value);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            Key k;
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, k.Out(), nullptr) != ERROR_SUCCESS)
+                continue;
+            const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+            if (RegSetValueExW(k.Get(), path.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                               bytes) == ERROR_SUCCESS)
+                return 0;
+            return -1;
+        }
+        return -1;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ISettingsStore> MakeUserSettingsStore()
+{
+    return std::make_unique<TRegistrySettingsStore>();
+}
+
+}  // namespace kestrel

@@ -27,9 +27,4 @@ std::vector<TJournalRow> RenderJournal(const TKestrelEvents& events)
     return RenderJournal(events.Snapshot());
 }
 
-TJournalRow ConsoleJournalRow(int number, const TEventData& e)
-{
-    return {std::to_string(number), EventCodeText(e.Code), EventConsoleText(e), EventConsoleDate(e)};
-}
-
 }  // namespace kestrel

@@ -21,8 +21,4 @@ std::vector<TJournalRow> RenderJournal(const std::vector<TEventData>& events);
 // Rows of the list as it is at one moment (a snapshot under its lock).
 std::vector<TJournalRow> RenderJournal(const TKestrelEvents& events);
 
-// The row a journal record gets while the service console reads it: the
-// console's shorter texts and a two-digit year.
-TJournalRow ConsoleJournalRow(int number, const TEventData& e);
-
 }  // namespace kestrel

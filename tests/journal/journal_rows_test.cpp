@@ -141,19 +141,6 @@ TEST(JournalRows, RenderFollowsListOrder)
     EXPECT_EQ(rows[2][1], "D0");
 }
 
-TEST(JournalRows, ConsoleRowDiffers)
-{
-    const TEventData c0 = At(Ev(0xC0, 0, 0x05), 5, 3, 18, 9, 7, 5, 30);
-    const TJournalRow row = ConsoleJournalRow(4, c0);
-    EXPECT_EQ(row[0], "4");
-    EXPECT_EQ(row[1], "C0");
-    EXPECT_EQ(row[2], "Состояние выходов ЦБ 05");
-    EXPECT_EQ(row[3], "5.3.18  9:7:5.30");
-    EXPECT_EQ(ConsoleJournalRow(1, Ev(0xD3))[2], "");
-    EXPECT_EQ(ConsoleJournalRow(1, Ev(0xD4))[2], "");
-    EXPECT_EQ(ConsoleJournalRow(1, Ev(0xD2))[2], "Сброс ВЖРКН");
-}
-
 // Rendering while another thread fills the list sees whole lists only: every
 // rendered table is a prefix of the final one, numbered 1..n.
 TEST(JournalRows, RenderDuringAppend)

@@ -1,0 +1,401 @@
+#include "link/Link.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace kestrel {
+
+namespace {
+
+const char* const kNoAnswer = "Нет ответа от центрального блока (ЦБ)";
+const char* const kSent = "Переданные байты: ";
+const char* const kReceived = "Полученные байты: ";
+const char* const kHeaderByte0 = "Нулевой байт не равен 0x68;";
+const char* const kHeaderL = "Несовпадение количества переданных байт (L) в байтах №1 и №2;";
+const char* const kHeaderByte3 = "Байт №3 не равен 0x68;";
+// Answers the frame buffer cannot hold, or too short for what the command reads.
+const char* const kTooLong = "Длина кадра (L) больше допустимой;";
+const char* const kTooShort = "Недостаточно байт данных в ответе;";
+
+std::string CodeText(uint32_t code)
+{
+    char b[16];
+    std::snprintf(b, sizeof b, "%lu", static_cast<unsigned long>(code));
+    return b;
+}
+
+std::string Hex2(uint8_t v)
+{
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", v);
+    return b;
+}
+
+}  // namespace
+
+TLink::TLink(TGlobalState& state, TComPort& port, ISleeper& sleeper, IUiHooks& hooks)
+    : state_(state), port_(port), sleeper_(sleeper), hooks_(hooks)
+{
+}
+
+bool TLink::Logging() const
+{
+    return state_.ConsoleOpen.load() != 0;
+}
+
+void TLink::Log(const std::string& utf8)
+{
+    if (Logging())
+        hooks_.LogLine(utf8);
+}
+
+uint8_t TLink::CheckSum(std::span<const uint8_t> bytes)
+{
+    uint32_t s = 0;
+    for (uint8_t b : bytes)
+        s += b;
+    return static_cast<uint8_t>(s & 0xFF);
+}
+
+std::vector<uint8_t> TLink::ShortFrame(uint8_t c, uint8_t a)
+{
+    const uint8_t ca[2] = {c, a};
+    return {0x10, c, a, CheckSum(ca), 0x16};
+}
+
+std::vector<uint8_t> TLink::LongFrame(uint8_t c, uint8_t a, uint8_t ci, std::span<const uint8_t> data)
+{
+    const auto l = static_cast<uint8_t>(3 + data.size());
+    std::vector<uint8_t> f{0x68, l, l, 0x68, c, a, ci};
+    f.insert(f.end(), data.begin(), data.end());
+    f.push_back(CheckSum(std::span<const uint8_t>(f).subspan(4)));
+    f.push_back(0x16);
+    return f;
+}
+
+uint32_t TLink::PostWriteWaitMs(int32_t speed, uint32_t basis, bool pollWait)
+{
+    // f x 8 for every speed the table knows (f is 128 at 110 bit/s, halving up to 0.125).
+    struct Row { int32_t speed; uint32_t f8; };
+    static constexpr Row kTable[] = {
+        {110, 1024}, {300, 512}, {600, 256}, {1200, 128}, {2400, 64}, {4800, 32},
+        {9600, 16}, {19200, 8}, {38400, 4}, {57600, 2}, {115200, 1},
+    };
+    for (const Row& r : kTable) {
+        if (r.speed != speed)
+            continue;
+        const uint32_t m = (pollWait && speed >= 19200) ? 8 : 4;
+        const uint32_t w = basis * m * r.f8 / 8;
+        return w < 3 ? 3 : w;
+    }
+    return 0;
+}
+
+std::string TLink::HexBytes(std::span<const uint8_t> bytes)
+{
+    std::string s;
+    s.reserve(bytes.size() * 4);
+    for (uint8_t b : bytes) {
+        s += Hex2(b);
+        s += "; ";
+    }
+    return s;
+}
+
+int TLink::OpenPortForCb(int32_t cb)
+{
+    TCbData* rec = state_.Cb(cb);
+    if (!rec) {
+        Log("Обращение к несуществующему центральному блоку");
+        return -8;
+    }
+    try {
+        auto check = [&](const char* text, int result) {
+            rec->LastPortError = port_.GetLastError();
+            if (port_.GetLastError() == 0)
+                return 0;
+            rec->CountFailure();
+            Log(text);
+            port_.Close();
+            return result;
+        };
+        port_.SetPortNumber(rec->PortNumber.load());
+        if (int r = check("Нет такого порта, или он занят другой программой.", -1))
+            return r;
+        port_.SetSpeed(static_cast<int32_t>(rec->Baud.load()));
+        if (int r = check("Ошибка установки скорости обмена данными.", -2))
+            return r;
+        port_.SetDataBits(rec->DataBits.load());
+        if (int r = check("Ошибка установки количества бит данных.", -3))
+            return r;
+        port_.SetParity(rec->Parity.load());
+        if (int r = check("Ошибка установки бита четности.", -4))
+            return r;
+        port_.SetStopBits(rec->StopBits.load());
+        if (int r = check("Ошибка установки количества бит старт-стоп.", -5))
+            return r;
+        port_.Open();
+        return check("Ошибка открытия СОМ-порта.", -6);
+    } catch (...) {
+        port_.Close();
+        rec->CountFailure();
+        return -7;
+    }
+}
+
+int TLink::ClosePortForCb(int32_t cb)
+{
+    TCbData* rec = state_.Cb(cb);
+    if (!rec)
+        return -2;
+    try {
+        port_.SetPortNumber(rec->PortNumber.load());
+        port_.Close();
+        return 0;
+    } catch (...) {
+        port_.Close();
+        return -1;
+    }
+}
+
+size_t TLink::ReadInto(TCbData& rec, uint8_t* at, size_t n, bool& failed)
+{
+    const size_t room = static_cast<size_t>(buf_.data() + buf_.size() - at);
+    if (n > room)
+        n = room;
+    const size_t got = port_.Read(at, n);
+    rec.LastPortError = port_.GetLastError();
+    failed = port_.GetLastError() != 0;
+    return got;
+}
+
+int TLink::Exchange(int32_t cb, const TExchangeSpec& spec, const ValidHandler& onValid)
+{
+    TCbData* rec = state_.Cb(cb);
+    if (!rec)
+        return -2;
+    auto fail = [&] {
+        rec->CountFailure();
+        if (spec.FailFlag)
+            (rec->*spec.FailFlag) = 1;
+    };
+    try {
+        if (spec.Frame.empty() || spec.Frame.size() > buf_.size())
+            throw std::length_error("request frame");
+        std::copy(spec.Frame.begin(), spec.Frame.end(), buf_.begin());
+        port_.Write(buf_.data(), spec.Frame.size());
+        const uint32_t werr = port_.GetLastError();
+        rec->LastPortError = werr;
+        if (Logging()) {
+            Log(kSent);
+            Log(HexBytes(spec.Frame));
+        }
+        if (werr != 0) {
+            fail();
+            Log("Ошибка записи в СОМ-порт; Код ошибки: " + CodeText(werr));
+            return -3;
+        }
+        if (uint32_t w = PostWriteWaitMs(port_.GetSpeed(), spec.WaitBasis, spec.PollWait))
+            sleeper_.SleepMs(w);
+        if (spec.ExtraWaitMs)
+            sleeper_.SleepMs(spec.ExtraWaitMs);
+        const int r = Judge(*rec, spec, onValid);
+        if (r < 0)
+            fail();
+        return r;
+    } catch (...) {
+        Log(spec.ExceptionText);
+        fail();
+        return -1;
+    }
+}
+
+int TLink::Accept(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid, const TAnswer& a, int dflt)
+{
+    rec.CountSuccess();
+    if (spec.FailFlag)
+        (rec.*spec.FailFlag) = 0;
+    if (onValid)
+        return onValid(a);
+    return dflt;
+}
+
+int TLink::Judge(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+{
+    switch (spec.Profile) {
+    case TProfile::Acknowledge:
+    case TProfile::WriteAcknowledge:
+        return JudgeAcknowledge(rec, spec, onValid);
+    case TProfile::Data:
+    case TProfile::DataOrNothing:
+        return JudgeData(rec, spec, onValid);
+    case TProfile::LinkStatus:
+        return JudgeLinkStatus(rec, spec, onValid);
+    case TProfile::NoReplyRead: {
+        bool failed = false;
+        const size_t got = ReadInto(rec, buf_.data(), 4, failed);
+        if (got == 0) {
+            Log(kNoAnswer);
+        } else {
+            Log(kReceived);
+            Log(HexBytes({buf_.data(), got}));
+        }
+        if (failed) {
+            Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
+            return -4;
+        }
+        return Accept(rec, spec, onValid, {}, 0);
+    }
+    case TProfile::NoReply:
+        return Accept(rec, spec, onValid, {}, 0);
+    }
+    return -1;
+}
+
+int TLink::JudgeAcknowledge(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+{
+    bool failed = false;
+    const size_t got = ReadInto(rec, buf_.data(), spec.ReadLength, failed);
+    if (got == 0) {
+        Log(kNoAnswer);
+        return -6;
+    }
+    Log(kReceived);
+    Log(HexBytes({buf_.data(), got}));
+    if (failed) {
+        Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
+        return -4;
+    }
+    if (buf_[0] == 0xE5)
+        return Accept(rec, spec, onValid, {}, 0);
+    Log(spec.BadText);
+    return -5;
+}
+
+int TLink::JudgeLinkStatus(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+{
+    bool failed = false;
+    const size_t got = ReadInto(rec, buf_.data(), 7, failed);
+    if (got == 0) {
+        Log(kNoAnswer);
+        return -6;
+    }
+    Log(kReceived);
+    Log(HexBytes({buf_.data(), got}));
+    if (failed) {
+        Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
+        return -4;
+    }
+    if (got < 5 || buf_[0] != 0x10)
+        return -5;
+    // From the second byte to the third-last.
+    const uint8_t sum = CheckSum({buf_.data() + 1, got - 3});
+    Log("Контрольная сумма: " + Hex2(sum) + ";");
+    if (sum != buf_[3] || buf_[4] != 0x16) {
+        Log(spec.BadText);
+        return -5;
+    }
+    TAnswer a;
+    a.C = buf_[1];
+    return Accept(rec, spec, onValid, a, 0);
+}
+
+int TLink::JudgeData(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+{
+    const bool orNothing = spec.Profile == TProfile::DataOrNothing;
+    const bool poll = orNothing && spec.Kind == TDataOrNothingKind::Poll;
+    bool failed = false;
+    const size_t got = ReadInto(rec, buf_.data(), 4, failed);
+    if (got == 0) {
+        Log(kNoAnswer);
+        return -6;
+    }
+    Log(kReceived);
+    Log(HexBytes({buf_.data(), got}));
+    if (failed) {
+        Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
+        return -4;
+    }
+    if (orNothing) {
+        if (buf_[0] == 0xE5) {
+            rec.CountSuccess();
+            if (poll)
+                Log("Новых данных нет");
+            return 0;
+        }
+        if (buf_[0] != 0x68) {
+            if (poll) {
+                rec.CountSuccess();
+                return 0;
+            }
+            return -2;
+        }
+        if (poll) {
+            sleeper_.SleepMs(10);
+            Log("Новые данные есть.");
+        } else {
+            Log("Получение записи журнала.");
+        }
+    }
+    // A header read short of 4 bytes fails the check: the missing bytes are
+    // not taken from whatever the buffer held before.
+    auto at = [&](size_t i) { return i < got ? static_cast<int>(buf_[i]) : -1; };
+    const bool ok0 = at(0) == 0x68;
+    const bool okL = at(1) >= 0 && at(1) == at(2);
+    const bool ok3 = at(3) == 0x68;
+    if (!ok0 || !okL || !ok3) {
+        if (!ok0 && !orNothing)
+            Log(kHeaderByte0);
+        if (!okL)
+            Log(kHeaderL);
+        if (!ok3)
+            Log(kHeaderByte3);
+        return -5;
+    }
+    const uint8_t l = buf_[1];
+    if (l > kMaxReceivedL) {
+        Log(kTooLong);
+        return -5;
+    }
+    return ReadBody(rec, spec, onValid, l);
+}
+
+int TLink::ReadBody(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid, uint8_t l)
+{
+    const bool orNothing = spec.Profile == TProfile::DataOrNothing;
+    bool failed = false;
+    const size_t got = ReadInto(rec, buf_.data(), static_cast<size_t>(l) + 2, failed);
+    if (got == 0) {
+        if (orNothing)
+            Log(kNoAnswer);
+        return -6;
+    }
+    Log(HexBytes({buf_.data(), got}));
+    if (failed) {
+        Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
+        return -4;
+    }
+    if (got < 2) {
+        // No room for a check sum and a stop byte.
+        Log(spec.BadText);
+        return -5;
+    }
+    const uint8_t sum = CheckSum({buf_.data(), got - 2});
+    Log("Контрольная сумма: " + Hex2(sum) + ";");
+    if (sum != buf_[got - 2]) {
+        Log(spec.BadText);
+        return -5;
+    }
+    TAnswer a;
+    const size_t summed = got - 2;
+    a.C = summed >= 1 ? buf_[0] : 0;
+    if (summed > 3)
+        a.Data = std::span<const uint8_t>(buf_.data() + 3, summed - 3);
+    if (a.Data.size() < spec.MinData) {
+        Log(kTooShort);
+        return -5;
+    }
+    return Accept(rec, spec, onValid, a, 1);
+}
+
+}  // namespace kestrel

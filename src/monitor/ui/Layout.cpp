@@ -1,0 +1,61 @@
+#include "monitor/ui/Layout.h"
+
+#include <algorithm>
+
+namespace kestrel {
+
+TFitDecision FitTilesCalc(const TGridMetrics& m, int present)
+{
+    TFitDecision d;
+    const int stepX = m.TileWidth + m.GapX, stepY = m.TileHeight + m.GapY;
+    if (stepX <= 0 || stepY <= 0)
+        return d;
+    const int cols = (m.AreaWidth - 2 * m.GapX) / stepX;
+    const int rows = (m.AreaHeight - 2 * m.GapY) / stepY;
+    if (cols * rows < present)
+        d.GrowWindowBy = (rows + 1) * stepY + m.GapY - m.AreaHeight;
+    else if (present + cols < cols * rows)
+        d.GrowTiles = true;
+    return d;
+}
+
+TArrangement ArrangeTilesCalc(const TGridMetrics& m, const std::array<bool, kUirCount>& present,
+                              int cbWidth, int cbHeight)
+{
+    TArrangement a;
+    const int stepX = m.TileWidth + m.GapX, stepY = m.TileHeight + m.GapY;
+    if (stepX <= 0 || stepY <= 0)
+        return a;
+    a.Cols = (m.AreaWidth - 2 * m.GapX) / stepX;
+    const int inner = m.AreaHeight - 2 * m.GapY;
+    a.Rows = inner / stepY + ((inner % stepY) > m.TileHeight - m.GapY ? 1 : 0);
+    a.X0 = (m.AreaWidth - a.Cols * stepX) / 2;
+    a.Y0 = std::max(m.GapY, (m.AreaHeight - a.Rows * stepY) / 2);
+
+    int col = 0, y = a.Y0;
+    for (int i = 0; i < kUirCount; ++i) {
+        TTilePlace& t = a.Uir[i];
+        if (!present[i])
+            continue;
+        t.Visible = true;
+        t.Top = y;
+        t.Left = a.X0 + col * stepX;
+        if (t.Left > m.AreaWidth - m.TileWidth - 2 * m.GapX) {
+            t.Left = a.X0;
+            y += stepY;
+            t.Top = y;
+            col = 0;
+        }
+        ++col;
+    }
+    a.Cb.Visible = true;
+    a.Cb.Left = a.X0 + col * stepX;
+    if (a.Cb.Left > m.AreaWidth - cbWidth - 2 * m.GapX) {
+        a.Cb.Left = a.X0;
+        y += cbHeight + m.GapY;
+    }
+    a.Cb.Top = y;
+    return a;
+}
+
+}  // namespace kestrel

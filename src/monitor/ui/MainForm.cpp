@@ -1,0 +1,630 @@
+#include "monitor/ui/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QWindow>
+#include <algorithm>
+
+#include "monitor/ui/Icons.h"
+#include "monitor/ui/Layout.h"
+#include "monitor/ui/MessageForm.h"
+#include "monitor/ui/StatusWalk.h"
+#include "monitor/ui/Tiles.h"
+
+namespace kestrel {
+
+namespace {
+const QColor kTileAreaColor(192, 220, 192);
+constexpr int kClientWidth = 992;
+constexpr int kClientHeight = 646;
+constexpr int kShrinkStep = 5;
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+}  // namespace
+
+// The wait window and the message pump for PostRequestAndWait.
+class TMainForm::WaitUi final : public IWaitUi {
+public:
+    explicit WaitUi(TMainForm& f) : f_(f) {}
+    void ShowWait(const std::string& utf8) override
+    {
+        f_.messageForm_->SetText(QString::fromStdString(utf8));
+        f_.messageForm_->ShowCentred();
+    }
+    void CloseWait() override { f_.messageForm_->hide(); }
+    void ProcessEvents() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+    void Pause(uint32_t ms) override
+    {
+        // Wait on a local loop: timers and window messages keep being handled.
+        QEventLoop loop;
+        QTimer::singleShot(std::max<uint32_t>(ms, 1), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    void ShowError(const std::string& text, const std::string& caption) override
+    {
+        f_.prompt_.Message(text, caption, PromptIcon::Error);
+    }
+    bool AcquisitionStopped() override
+    {
+        TGetDataThread* t = f_.AcqThread();
+        return f_.closing_ || !t || t->Finished() || t->Running == 0;
+    }
+
+private:
+    TMainForm& f_;
+};
+
+TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt, QWidget* parent)
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      state_(state), store_(store), prompt_(prompt), hooks_(this)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(Q("Дуговая защита v1.001"));
+    QFont f;
+    f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    f.setPixelSize(13);
+    setFont(f);
+
+    waitUi_ = std::make_unique<WaitUi>(*this);
+
+    panel2_ = new QWidget(this);
+    panel2_->setObjectName(QStringLiteral("Panel2"));
+    panel2_->setAutoFillBackground(true);
+    QPalette pal = panel2_->palette();
+    pal.setColor(QPalette::Window, kTileAreaColor);
+    panel2_->setPalette(pal);
+    panel2_->installEventFilter(this);
+    setCentralWidget(panel2_);
+
+    auto* status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setFixedHeight(23);
+    setStatusBar(status);
+
+    BuildMenus();
+
+    // The model: CbCount records, the current one with all 43 UIRs present.
+    state_.CurrentCb = 0;
+    state_.EnsureAllocated(state_.CbCount);
+    BuildTiles();
+
+    messageForm_ = new TMessageForm(this);
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setInterval(1000);
+    connect(timer1_, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    timer2_ = new QTimer(this);
+    timer2_->setObjectName(QStringLiteral("Timer2"));
+    timer2_->setInterval(300);
+    connect(timer2_, &QTimer::timeout, this, &TMainForm::Timer2Timer);
+
+    hooks_.onRestore_ = [this] {
+        if (isMinimized())
+            showNormal();
+    };
+    hooks_.onCloseWait_ = [this] { messageForm_->hide(); };
+
+    // Client area 992 x 646 below the menu, centred on the screen.
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    if (QScreen* s = screen())
+        move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+TMainForm::~TMainForm()
+{
+    Shutdown();
+    acq_.reset();
+    state_.ReleaseAll();
+}
+
+void TMainForm::BuildMenus()
+{
+    QMenu* settings = menuBar()->addMenu(Q("Настройки"));
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    auto item = [&](const char* text, const char* name) {
+        QAction* a = settings->addAction(Q(text));
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    mmiCfg = item("Конфигурация", "mmiCfg");
+    mmiHistory = item("Журнал", "mmiHistory");
+    mmResetCb = item("Сброс устройства", "mmResetCb");
+    settings->addSeparator();
+    mmChPassword = item("Изменить пароль", "mmChPassword");
+    settings->addSeparator();
+    mmExit = item("Выход", "mmExit");
+
+    // The windows these open are registered later; until then nothing shows.
+    mmiCfg->setVisible(false);
+    mmiHistory->setVisible(false);
+
+    connect(mmiHistory, &QAction::triggered, this, &TMainForm::mmiHistoryClick);
+    connect(mmResetCb, &QAction::triggered, this, &TMainForm::mmResetCbClick);
+    connect(mmChPassword, &QAction::triggered, this, &TMainForm::mmChPasswordClick);
+    connect(mmExit, &QAction::triggered, this, &TMainForm::mmExitClick);
+
+    toolBar1_ = addToolBar(QStringLiteral("ToolBar1"));
+    toolBar1_->setObjectName(QStringLiteral("ToolBar1"));
+    toolBar1_->setMovable(false);
+    toolBar1_->setFloatable(false);
+    toolBar1_->setFixedHeight(26);
+    toolBar1_->setIconSize(QSize(18, 18));
+    toolBar1_->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolBar1_->toggleViewAction()->setVisible(false);
+
+    auto button = [&](QAction* menuItem, TToolIcon icon, const char* name) {
+        QAction* a = toolBar1_->addAction(ToolIcon(icon), menuItem->text());
+        a->setObjectName(QString::fromLatin1(name));
+        a->setToolTip(menuItem->text());
+        connect(a, &QAction::triggered, menuItem, &QAction::trigger);
+        return a;
+    };
+    ToolButton1 = button(mmExit, TToolIcon::Exit, "ToolButton1");
+    ToolButton2 = toolBar1_->addSeparator();
+    ToolButton3 = button(mmiCfg, TToolIcon::Configuration, "ToolButton3");
+    ToolButton4 = button(mmiHistory, TToolIcon::Journal, "ToolButton4");
+    ToolButton7 = button(mmResetCb, TToolIcon::Reset, "ToolButton7");
+    ToolButton6 = toolBar1_->addSeparator();
+    ToolButton5 = toolBar1_->addAction(ToolIcon(TToolIcon::Console), Q("Сервисная консоль"));
+    ToolButton5->setObjectName(QStringLiteral("ToolButton5"));
+    connect(ToolButton5, &QAction::triggered, this, &TMainForm::ToolButton5Click);
+    ToolButton3->setVisible(false);
+    ToolButton4->setVisible(false);
+    ToolButton5->setVisible(false);
+    ToolButton6->setVisible(false);
+
+    popupMenu1_ = new QMenu(this);
+    popupMenu1_->setObjectName(QStringLiteral("PopupMenu1"));
+    pm1DisableUir = popupMenu1_->addAction(Q("Удалить"));
+    pm1DisableUir->setObjectName(QStringLiteral("pm1DisableUir"));
+    pm1SetupUir = popupMenu1_->addAction(Q("Свойства"));
+    pm1SetupUir->setObjectName(QStringLiteral("pm1SetupUir"));
+    pm1SetupUir->setVisible(false);
+    popupMenu1_->addSeparator();
+    pm1Cancel = popupMenu1_->addAction(Q("Отмена"));
+    pm1Cancel->setObjectName(QStringLiteral("pm1Cancel"));
+    connect(pm1DisableUir, &QAction::triggered, this, &TMainForm::pm1DisableUirClick);
+    connect(pm1SetupUir, &QAction::triggered, this, &TMainForm::pm1SetupUirClick);
+
+    popupMenu2_ = new QMenu(this);
+    popupMenu2_->setObjectName(QStringLiteral("PopupMenu2"));
+    pm2SetupIntem = popupMenu2_->addAction(Q("Свойства"));
+    pm2SetupIntem->setObjectName(QStringLiteral("pm2SetupIntem"));
+    pm2Separator = popupMenu2_->addSeparator();
+    pm2Cancel = popupMenu2_->addAction(Q("Отмена"));
+    pm2SetupIntem->setVisible(false);
+    pm2Separator->setVisible(false);
+    connect(pm2SetupIntem, &QAction::triggered, this, &TMainForm::pm2SetupIntemClick);
+}
+
+void TMainForm::BuildTiles()
+{
+    TileCount = kUirCount;
+    for (int i = 0; i < kUirCount; ++i) {
+        auto* t = new TUir(panel2_);
+        t->setObjectName(QStringLiteral("Uir%1").arg(i + 1));
+        t->SetNumber(i + 1);
+        t->SetPowerName(QString());
+        t->SetPowerStatus(4);
+        connect(t, &TUir::mouseDown, this, &TMainForm::UirMouseDown);
+        Tiles[static_cast<size_t>(i)] = t;
+    }
+    state_.MarkAllUirsPresent();
+
+    CbTile_ = new TCB(panel2_);
+    CbTile_->setObjectName(QStringLiteral("CbTile"));
+    connect(CbTile_, &TCB::mouseDown, this, &TMainForm::CBMouseDown);
+    CbTile_->SetPowerStatus(1);
+    CbTile_->SetArcStatus(1);
+    CbTile_->SetEmerStatus(1);
+    CbTile_->SetPowerName(Q("Связь ПК"));
+}
+
+StartupResult TMainForm::Startup(const AcquisitionFactory& makeAcquisition)
+{
+    if (RunStartupLoad(state_, store_, prompt_) == StartupResult::Exit)
+        return StartupResult::Exit;
+    // The configuration may have changed which UIRs are present.
+    FitTiles();
+    ArrangeTiles();
+    if (makeAcquisition) {
+        acq_ = makeAcquisition(state_, hooks_);
+        if (acq_ && acq_->Thread)
+            acq_->Thread->Start();
+    }
+    timer1_->start();
+    timer2_->start();
+    return StartupResult::Continue;
+}
+
+PostResult TMainForm::PostRequestAndWait(const PostArgs& args)
+{
+    return kestrel::PostRequestAndWait(state_, *waitUi_, args);
+}
+
+IWaitUi& TMainForm::WaitUi() { return *waitUi_; }
+
+void TMainForm::SetStayOnTop(bool on)
+{
+    Qt::WindowFlags fl = windowFlags();
+    fl.setFlag(Qt::WindowStaysOnTopHint, on);
+    if (fl == windowFlags())
+        return;
+    // Change the hint on the live window: setWindowFlags() would hide and
+    // re-create it.
+    overrideWindowFlags(fl);
+    if (QWindow* w = windowHandle())
+        w->setFlags(fl);
+}
+
+bool TMainForm::StayOnTop() const { return windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+
+void TMainForm::Adopt(QWidget* form)
+{
+    if (form && form->isWindow() && !form->parentWidget())
+        form->setParent(this, form->windowFlags() | Qt::Window);
+}
+
+void TMainForm::SetHistoryForm(QWidget* form, std::function<void()> render)
+{
+    Adopt(form);
+    historyForm_ = form;
+    historyRender_ = std::move(render);
+    mmiHistory->setVisible(form != nullptr);
+    ToolButton4->setVisible(form != nullptr);
+}
+
+void TMainForm::SetSetupUirForm(QWidget* form, std::function<void(int)> display)
+{
+    Adopt(form);
+    setupUirForm_ = form;
+    setupUirDisplay_ = std::move(display);
+    pm1SetupUir->setVisible(form != nullptr);
+}
+
+void TMainForm::SetSetupCbForm(QWidget* form, std::function<void(int, bool)> fill)
+{
+    Adopt(form);
+    setupCbForm_ = form;
+    setupCbFill_ = std::move(fill);
+    pm2SetupIntem->setVisible(form != nullptr);
+    pm2Separator->setVisible(form != nullptr);
+}
+
+void TMainForm::SetConsoleForm(QWidget* form, std::function<void()> fill)
+{
+    Adopt(form);
+    consoleForm_ = form;
+    consoleFill_ = std::move(fill);
+}
+
+void TMainForm::SetServiceButtonsVisible(bool on)
+{
+    ToolButton5->setVisible(on);
+    ToolButton6->setVisible(on);
+}
+
+bool TMainForm::ServiceButtonsVisible() const { return ToolButton5->isVisible(); }
+
+void TMainForm::CentreOnTileArea(QWidget* w)
+{
+    const QPoint local(panel2_->width() / 2 - w->width() / 2, panel2_->height() / 2 - w->height() / 2);
+    if (w->isWindow())
+        w->move(panel2_->mapToGlobal(local));
+    else
+        w->move(w->parentWidget() == panel2_ ? local : panel2_->mapTo(w->parentWidget(), local));
+}
+
+void TMainForm::CentreHorizontallyOnMainWindow(QWidget* w, int top)
+{
+    const QPoint local(width() / 2 - w->width() / 2, top);
+    if (w->isWindow())
+        w->move(mapToGlobal(local));
+    else
+        w->move(mapTo(w->parentWidget(), local));
+}
+
+void TMainForm::ShowWindow(QWidget* w)
+{
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+// ------------------------------------------------------------ status timers
+
+void TMainForm::Timer1Timer()
+{
+    TCbData* cb = state_.Current();
+    if (!cb || closing_)
+        return;
+    // Nothing is drawn before the block's first poll has run.
+    if (cb->FirstPollPending) {
+        if (!messageForm_->isVisible())
+            messageForm_->ShowCentred();
+        return;
+    }
+    const TStatusPicture pic = StatusWalk(*cb);
+    const QString outputCaption = Q("Вых Д");
+    for (int i = 0; i < kUirCount; ++i) {
+        TUir* t = Tiles[static_cast<size_t>(i)];
+        const TUirTileState& s = pic.Uir[static_cast<size_t>(i)];
+        const QString caption = s.OutputEnabled ? outputCaption : QString();
+        if (t->PowerName() != caption)
+            t->SetPowerName(caption);
+        if (t->CentrBlockStatus() != s.Link)
+            t->SetCentrBlockStatus(s.Link);
+        for (int n = 1; n <= 3; ++n)
+            if (t->ChStatus(n) != s.Ch[n - 1])
+                t->SetChStatus(n, s.Ch[n - 1]);
+    }
+    if (CbTile_->PowerStatus() != pic.CbPower)
+        CbTile_->SetPowerStatus(pic.CbPower);
+    if (CbTile_->ArcStatus() != pic.CbArc)
+        CbTile_->SetArcStatus(pic.CbArc);
+    if (CbTile_->EmerStatus() != pic.CbFault)
+        CbTile_->SetEmerStatus(pic.CbFault);
+    if (pic.AlarmRaised && isMinimized())
+        showNormal();
+}
+
+void TMainForm::Timer2Timer()
+{
+    for (TUir* t : Tiles)
+        for (int n = 1; n <= 3; ++n)
+            if (t->ChStatus(n) == 3)
+                t->ChBlinking(n);
+}
+
+// ------------------------------------------------------------ tile layout
+
+static int PresentCount(TGlobalState& state)
+{
+    const TCbData* cb = state.Current();
+    if (!cb)
+        return 0;
+    int n = 0;
+    for (const auto& u : cb->Uir)
+        n += u.Present ? 1 : 0;
+    return n;
+}
+
+void TMainForm::ResizeAllTiles(int dx, int dy)
+{
+    for (TUir* t : Tiles)
+        t->resize(t->width() + dx, t->height() + dy);
+    CbTile_->resize(CbTile_->width() + dx, CbTile_->height() + dy);
+}
+
+void TMainForm::FitTiles()
+{
+    if (closing_)
+        return;
+    const TUir* t = Tiles[0];
+    const TGridMetrics m{panel2_->width(), panel2_->height(), t->width(), t->height(), state_.TileGapX,
+                         state_.TileGapY};
+    const TFitDecision d = FitTilesCalc(m, PresentCount(state_));
+    if (d.GrowWindowBy > 0)
+        resize(width(), height() + d.GrowWindowBy);
+    else if (d.GrowTiles)
+        ResizeAllTiles(state_.TileGapX, state_.TileGapY);
+}
+
+void TMainForm::ArrangeTiles()
+{
+    if (closing_)
+        return;
+    const TCbData* cb = state_.Current();
+    std::array<bool, kUirCount> present{};
+    for (int i = 0; i < kUirCount; ++i)
+        present[static_cast<size_t>(i)] = cb && cb->Uir[static_cast<size_t>(i)].Present;
+    const TUir* t = Tiles[0];
+    const TGridMetrics m{panel2_->width(), panel2_->height(), t->width(), t->height(), state_.TileGapX,
+                         state_.TileGapY};
+    const TArrangement a = ArrangeTilesCalc(m, present, CbTile_->width(), CbTile_->height());
+    for (int i = 0; i < kUirCount; ++i) {
+        TUir* tile = Tiles[static_cast<size_t>(i)];
+        const TTilePlace& p = a.Uir[static_cast<size_t>(i)];
+        if (!p.Visible) {
+            tile->hide();
+            continue;
+        }
+        tile->move(p.Left, p.Top);
+        tile->show();
+    }
+    CbTile_->move(a.Cb.Left, a.Cb.Top);
+    CbTile_->show();
+}
+
+void TMainForm::FormCanResize(int newWidth, int oldWidth)
+{
+    if (newWidth > oldWidth)
+        return;
+    if (Tiles[0]->width() <= state_.TileMinWidth + 6)
+        return;
+    ResizeAllTiles(-kShrinkStep, -kShrinkStep);
+    FitTiles();
+}
+
+void TMainForm::FormResize()
+{
+    FitTiles();
+    ArrangeTiles();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == panel2_ && e->type() == QEvent::Resize && !closing_) {
+        // The tile area follows the window: first the shrink rule of a
+        // narrowing resize, then fitting and placing.
+        const int w = width();
+        FormCanResize(w, lastWidth_);
+        lastWidth_ = w;
+        FormResize();
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* e)
+{
+    // FormKeyDown: no key has an action.
+    e->ignore();
+}
+
+// ------------------------------------------------------------ mouse and menus
+
+void TMainForm::UirMouseDown(QWidget* tile, Qt::MouseButton button, Qt::KeyboardModifiers mods, QPoint pos)
+{
+    auto* t = qobject_cast<TUir*>(tile);
+    if (!t)
+        return;
+    SelectedUir = std::max(0, t->Number() - 1);
+    if (button == Qt::RightButton) {
+        popupMenu1_->popup(t->mapToGlobal(pos));
+    } else if (button == Qt::LeftButton &&
+               !(mods & (Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier))) {
+        OpenSetupUir();
+    }
+}
+
+void TMainForm::CBMouseDown(QWidget* tile, Qt::MouseButton button, Qt::KeyboardModifiers, QPoint pos)
+{
+    if (button == Qt::RightButton)
+        popupMenu2_->popup(tile->mapToGlobal(pos));
+    else if (button == Qt::LeftButton)
+        OpenSetupCb(true);
+}
+
+void TMainForm::OpenSetupUir()
+{
+    if (!setupUirForm_)
+        return;
+    CentreHorizontallyOnMainWindow(setupUirForm_, 20);
+    ShowWindow(setupUirForm_);
+    if (setupUirDisplay_)
+        setupUirDisplay_(SelectedUir);
+    TCbData* cb = state_.Current();
+    if (cb && cb->Enabled) {
+        PostArgs a = PostArgs::Standard(kReqReadUirConfig, 250);
+        a.WaitText = "Ждите! Идет получение конфигурации УИР!";
+        a.ErrorText = "Ошибка получения конфигурации УИР";
+        PostRequestAndWait(a);
+        if (setupUirDisplay_)
+            setupUirDisplay_(SelectedUir);
+    }
+    if (messageForm_->isVisible())
+        messageForm_->hide();
+}
+
+void TMainForm::OpenSetupCb(bool fillEnableAndAddress)
+{
+    if (!setupCbForm_)
+        return;
+    CentreOnTileArea(setupCbForm_);
+    ShowWindow(setupCbForm_);
+    const int index = state_.CurrentCb;
+    TCbData* cb = state_.Cb(index);
+    if (!cb)
+        return;
+    if (cb->Enabled) {
+        PostArgs a = PostArgs::Standard(kReqReadAllFuncTables, 100);
+        a.Cb = index;
+        a.WaitText = "Ждите! Идет получение конфигурации ЦБ!";
+        a.ErrorText = "Ошибка получения конфигурации ЦБ";
+        PostRequestAndWait(a);
+    } else if (cb->FuncReadError) {
+        // A failure of the automatic re-read is still reported.
+        prompt_.Message("Ошибка получения конфигурации ЦБ", "Внимание!", PromptIcon::Error);
+        cb->FuncReadError = 0;
+    }
+    if (setupCbFill_)
+        setupCbFill_(index, fillEnableAndAddress);
+}
+
+void TMainForm::pm1SetupUirClick() { OpenSetupUir(); }
+
+void TMainForm::pm2SetupIntemClick() { OpenSetupCb(false); }
+
+void TMainForm::pm1DisableUirClick()
+{
+    TCbData* cb = state_.Current();
+    if (!cb)
+        return;
+    for (int i = std::clamp(SelectedUir, 0, kUirCount); i < kUirCount; ++i)
+        cb->Uir[static_cast<size_t>(i)].Present = 0;
+    FitTiles();
+    ArrangeTiles();
+}
+
+void TMainForm::mmiHistoryClick()
+{
+    if (!historyForm_)
+        return;
+    CentreOnTileArea(historyForm_);
+    ShowWindow(historyForm_);
+    if (historyRender_)
+        historyRender_();
+}
+
+void TMainForm::mmResetCbClick()
+{
+    TCbData* cb = state_.Current();
+    if (!cb || !cb->Enabled)
+        return;
+    if (!prompt_.AskYesNo("Внимание! Будет выполнен сброс дуговой защиты! Продолжить?", "Внимание!",
+                          PromptIcon::Warning))
+        return;
+    PostRequestAndWait(PostArgs::Standard(17, 0));
+}
+
+void TMainForm::mmChPasswordClick()
+{
+    SetStayOnTop(false);
+    ChangeAccessCode(state_, store_, prompt_);
+    SetStayOnTop(true);
+}
+
+void TMainForm::mmExitClick() { close(); }
+
+void TMainForm::ToolButton5Click()
+{
+    if (!consoleForm_)
+        return;
+    if (consoleFill_)
+        consoleFill_();
+    CentreOnTileArea(consoleForm_);
+    ShowWindow(consoleForm_);
+}
+
+// ------------------------------------------------------------ shutdown
+
+void TMainForm::Shutdown()
+{
+    timer1_->stop();
+    timer2_->stop();
+    if (acq_ && acq_->Thread)
+        acq_->Thread->Stop();
+    closing_ = true;
+    messageForm_->hide();
+}
+
+void TMainForm::closeEvent(QCloseEvent* e)
+{
+    Shutdown();
+    e->accept();
+}
+
+}  // namespace kestrel

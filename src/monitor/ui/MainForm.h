@@ -1,0 +1,182 @@
+#pragma once
+// The main window: the operator's view of the current central block as a
+// grid of 43 UIR tiles and one CB tile, the "Настройки" menu, the tool bar,
+// the tiles' pop-up menus and the wait window that every long request shares.
+//
+// Life: construct (tiles, menus, wait window), Startup() (settings, the
+// acquisition thread, the two timers), run, close (timers off, the thread
+// stopped, nothing saved).
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "monitor/GetDataThread.h"
+#include "monitor/PostRequest.h"
+#include "monitor/ui/QtUiHooks.h"
+#include "state/Access.h"
+#include "state/Model.h"
+#include "state/Prompt.h"
+#include "state/SettingsStore.h"
+
+class QAction;
+class QMenu;
+class QTimer;
+class QToolBar;
+
+namespace kestrel {
+
+class TCB;
+class TMessageForm;
+class TUir;
+
+// The acquisition thread with whatever it works through (port, protocol,
+// link); the thread is destroyed (joined) before the parts it uses.
+struct TAcquisition {
+    std::vector<std::shared_ptr<void>> Parts;
+    std::unique_ptr<TGetDataThread> Thread;
+    ~TAcquisition() { Thread.reset(); }
+};
+using AcquisitionFactory = std::function<std::unique_ptr<TAcquisition>(TGlobalState&, IUiHooks&)>;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Loads the settings with every question on the way; on Continue starts
+    // the acquisition thread (one priority step below normal) and both timers.
+    // Exit: the caller closes the window and ends with exit code 0.
+    StartupResult Startup(const AcquisitionFactory& makeAcquisition);
+
+    // The window side of the request hand-over, with this window's wait window.
+    PostResult PostRequestAndWait(const PostArgs& args);
+    IWaitUi& WaitUi();
+    IUiHooks& Hooks() { return hooks_; }
+    TQtUiHooks& QtHooks() { return hooks_; }
+
+    // Main window style: above other applications' windows, except while one
+    // of its modal dialogs runs.
+    void SetStayOnTop(bool on);
+    bool StayOnTop() const;
+
+    // Windows built elsewhere register here; until then their menu items and
+    // tool buttons are not shown. A window that is a top-level window is made
+    // owned by this one, so it always stays above it.
+    void SetHistoryForm(QWidget* form, std::function<void()> render);
+    void SetSetupUirForm(QWidget* form, std::function<void(int uirIndex)> display);
+    // fill(cbIndex, fillEnableAndAddress) after the function tables were read.
+    void SetSetupCbForm(QWidget* form, std::function<void(int cb, bool fillEnableAndAddress)> fill);
+    void SetConsoleForm(QWidget* form, std::function<void()> fill);
+    // The central-block setup window's service key.
+    void SetServiceButtonsVisible(bool on);
+    bool ServiceButtonsVisible() const;
+
+    // Child-window placement.
+    void CentreOnTileArea(QWidget* w);
+    void CentreHorizontallyOnMainWindow(QWidget* w, int top);
+
+    // Controls and fields, for the windows that work with this one and tests.
+    TUir* Tile(int i) const { return Tiles[static_cast<size_t>(i)]; }
+    TCB* CbTile() const { return CbTile_; }
+    QWidget* Panel2() const { return panel2_; }
+    TMessageForm* MessageForm() const { return messageForm_; }
+    QTimer* Timer1() const { return timer1_; }
+    QTimer* Timer2() const { return timer2_; }
+    QToolBar* ToolBar1() const { return toolBar1_; }
+    QMenu* PopupMenu1() const { return popupMenu1_; }
+    QMenu* PopupMenu2() const { return popupMenu2_; }
+    TGetDataThread* AcqThread() const { return acq_ ? acq_->Thread.get() : nullptr; }
+    bool Closing() const { return closing_; }
+
+    int TileCount = 0;
+    int SelectedUir = 0;
+    std::array<TUir*, kUirCount> Tiles{};
+
+    // Menu items and tool buttons, named as the menu is built.
+    QAction* mmiCfg = nullptr;
+    QAction* mmiHistory = nullptr;
+    QAction* mmResetCb = nullptr;
+    QAction* mmChPassword = nullptr;
+    QAction* mmExit = nullptr;
+    QAction* ToolButton1 = nullptr;
+    QAction* ToolButton2 = nullptr;
+    QAction* ToolButton3 = nullptr;
+    QAction* ToolButton4 = nullptr;
+    QAction* ToolButton5 = nullptr;
+    QAction* ToolButton6 = nullptr;
+    QAction* ToolButton7 = nullptr;
+    QAction* pm1DisableUir = nullptr;
+    QAction* pm1SetupUir = nullptr;
+    QAction* pm1Cancel = nullptr;
+    QAction* pm2SetupIntem = nullptr;
+    QAction* pm2Separator = nullptr;
+    QAction* pm2Cancel = nullptr;
+
+public slots:
+    void Timer1Timer();
+    void Timer2Timer();
+    void FitTiles();
+    void ArrangeTiles();
+    void UirMouseDown(QWidget* tile, Qt::MouseButton button, Qt::KeyboardModifiers mods, QPoint pos);
+    void CBMouseDown(QWidget* tile, Qt::MouseButton button, Qt::KeyboardModifiers mods, QPoint pos);
+    void pm1DisableUirClick();
+    void pm1SetupUirClick();
+    void pm2SetupIntemClick();
+    void mmiHistoryClick();
+    void mmResetCbClick();
+    void mmChPasswordClick();
+    void mmExitClick();
+    void ToolButton5Click();
+    // Shutdown steps: timers off, the thread stopped, layout frozen.
+    void Shutdown();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    class WaitUi;
+
+    void BuildMenus();
+    void BuildTiles();
+    void FormCanResize(int newWidth, int oldWidth);
+    void FormResize();
+    void ResizeAllTiles(int dx, int dy);
+    void OpenSetupUir();
+    void OpenSetupCb(bool fillEnableAndAddress);
+    void Adopt(QWidget* form);
+    void ShowWindow(QWidget* w);
+
+    TGlobalState& state_;
+    ISettingsStore& store_;
+    IPrompt& prompt_;
+    TQtUiHooks hooks_;
+    std::unique_ptr<WaitUi> waitUi_;
+    std::unique_ptr<TAcquisition> acq_;
+
+    TCB* CbTile_ = nullptr;
+    QWidget* panel2_ = nullptr;
+    TMessageForm* messageForm_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    QTimer* timer2_ = nullptr;
+    QToolBar* toolBar1_ = nullptr;
+    QMenu* popupMenu1_ = nullptr;
+    QMenu* popupMenu2_ = nullptr;
+    bool closing_ = false;
+    int lastWidth_ = 0;
+
+    QWidget* historyForm_ = nullptr;
+    std::function<void()> historyRender_;
+    QWidget* setupUirForm_ = nullptr;
+    std::function<void(int)> setupUirDisplay_;
+    QWidget* setupCbForm_ = nullptr;
+    std::function<void(int, bool)> setupCbFill_;
+    QWidget* consoleForm_ = nullptr;
+    std::function<void()> consoleFill_;
+};
+
+}  // namespace kestrel

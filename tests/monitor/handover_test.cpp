@@ -1,0 +1,181 @@
+// The hand-over between a window and the real acquisition thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "FakeAcq.h"
+#include "monitor/GetDataThread.h"
+#include "monitor/PostRequest.h"
+
+namespace kestrel::test {
+namespace {
+
+// A wait loop on the test thread: no events to pump, a yield per look.
+class SpinWaitUi : public FakeWaitUi {
+public:
+    void Pause(uint32_t) override { std::this_thread::yield(); }
+};
+
+void SetCbs(TGlobalState& state, int32_t n)
+{
+    std::lock_guard lock(state.RecordLock);
+    state.EnsureAllocated(n);
+    state.CbCount = n;
+}
+
+TEST(Handover, RequestsOnThreeCbsEachLandOnItsOwnCb)
+{
+    TGlobalState state;
+    SetCbs(state, 3);
+    FakeLink link;
+    YieldingClock clock;
+    CountingHooks hooks;
+    // Each command writes its CB index into the CB's clock, as a read would.
+    std::atomic<int> wrongCb{0};
+    link.OnDispatch = [&](int32_t cb, int32_t code) {
+        if (code == 8)
+            state.Cb(cb)->ClockSecond = static_cast<uint8_t>(cb + 10);
+        if (state.Cb(cb)->Request != code)
+            wrongCb.fetch_add(1);
+    };
+    TGetDataThread thread(state, link, clock, hooks);
+    ASSERT_TRUE(thread.Start());
+    EXPECT_FALSE(thread.Start());
+    SpinWaitUi ui;
+    for (int round = 0; round < 30; ++round) {
+        for (int32_t cb = 0; cb < 3; ++cb) {
+            state.Cb(cb)->ClockSecond = 0;
+            PostArgs a = PostArgs::Standard(8, 0);
+            a.Cb = cb;
+            const PostResult r = PostRequestAndWait(state, ui, a);
+            ASSERT_EQ(r.Status, PostStatus::Done);
+            ASSERT_EQ(r.Cb, cb);
+            // Read only after the slot changed: the data are there.
+            ASSERT_EQ(state.Cb(cb)->ClockSecond, cb + 10);
+        }
+    }
+    thread.Stop();
+    EXPECT_TRUE(thread.Finished());
+    EXPECT_EQ(wrongCb, 0);
+    int served[3] = {0, 0, 0};
+    for (const auto& [cb, code] : link.Dispatches())
+        if (code == 8)
+            ++served[cb];
+    EXPECT_EQ(served[0], 30);
+    EXPECT_EQ(served[1], 30);
+    EXPECT_EQ(served[2], 30);
+    EXPECT_FALSE(link.PortOpen());
+}
+
+TEST(Handover, ShutdownDuringJournalFetchFinishesTheVisit)
+{
+    TGlobalState state;
+    FakeLink link;
+    YieldingClock clock;
+    CountingHooks hooks;
+    std::mutex m;
+    std::condition_variable cv;
+    bool inFetch = false, release = false;
+    std::atomic<bool> fetchDone{false};
+    link.OnDispatch = [&](int32_t, int32_t code) {
+        if (code != 107)
+            return;
+        std::unique_lock lock(m);
+        inFetch = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+        fetchDone = true;
+    };
+    TGetDataThread thread(state, link, clock, hooks);
+    ASSERT_TRUE(thread.Start());
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return inFetch; });
+    }
+    // A window posted meanwhile; the shutdown drops it.
+    state.Cb(0)->Request = 102;
+    std::atomic<bool> stopReturned{false};
+    std::thread closer([&] {
+        thread.Stop();
+        stopReturned = true;
+    });
+    while (thread.Running != 0)
+        std::this_thread::yield();
+    // The fetch is still under way, so the shutdown is still waiting.
+    EXPECT_FALSE(stopReturned.load());
+    EXPECT_FALSE(thread.Finished());
+    EXPECT_EQ(state.Cb(0)->Request, 0);
+    {
+        std::lock_guard lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    closer.join();
+    EXPECT_TRUE(stopReturned.load());
+    EXPECT_TRUE(fetchDone.load());
+    EXPECT_TRUE(thread.Finished());
+    // The visit ended as usual: the port closed, the dropped request never sent.
+    const auto calls = link.Calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.back(), (LinkCall{'C', 0, 0}));
+    EXPECT_EQ(ToString({calls.end() - 3, calls.end()}), "O0 D0:107 C0 ");
+    EXPECT_EQ(state.Cb(0)->FirstPollPending, 0);
+    EXPECT_FALSE(link.PortOpen());
+}
+
+TEST(Handover, StopAfterEventCycleClosesThePortItLeftOpen)
+{
+    TGlobalState state;
+    FakeLink link;
+    YieldingClock clock;
+    CountingHooks hooks;
+    TGetDataThread thread(state, link, clock, hooks);
+    thread.PollState = TGetDataThread::kPollEvents;
+    std::atomic<int> cycles{0};
+    link.OnDispatch = [&](int32_t, int32_t code) {
+        if (code == 106 && cycles.fetch_add(1) == 2)
+            thread.Running = 0;  // the shutdown lands during the cycle
+    };
+    ASSERT_TRUE(thread.Start());
+    while (!thread.Finished())
+        std::this_thread::yield();
+    thread.Stop();
+    EXPECT_EQ(cycles, 3);
+    EXPECT_FALSE(link.PortOpen());
+}
+
+TEST(Handover, PauseIsTakenBetweenVisits)
+{
+    TGlobalState state;
+    FakeLink link;
+    YieldingClock clock;
+    CountingHooks hooks;
+    TGetDataThread thread(state, link, clock, hooks);
+    thread.PollState = TGetDataThread::kPollEvents;
+    ASSERT_TRUE(thread.Start());
+    while (link.Dispatches().size() < 3)
+        std::this_thread::yield();
+    // The console: Paused and ConsoleOpen, then wait until the thread is off the port.
+    thread.Paused = 1;
+    state.ConsoleOpen = 1;
+    while (!thread.PauseTaken())
+        std::this_thread::yield();
+    EXPECT_FALSE(link.PortOpen());
+    const size_t callsAtPause = link.Calls().size();
+    const uint64_t passes = thread.Passes();
+    while (thread.Passes() < passes + 20)
+        std::this_thread::yield();
+    EXPECT_EQ(link.Calls().size(), callsAtPause);
+    thread.Paused = 0;
+    state.ConsoleOpen = 0;
+    while (link.Calls().size() == callsAtPause)
+        std::this_thread::yield();
+    thread.Stop();
+    EXPECT_TRUE(thread.Finished());
+}
+
+}  // namespace
+}  // namespace kestrel::test

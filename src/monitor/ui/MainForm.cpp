@@ -33,9 +33,9 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 }  // namespace
 
 // The wait window and the message pump for PostRequestAndWait.
-class TMainForm::WaitUi final : public IWaitUi {
+class TMainForm::TQtWaitUi final : public IWaitUi {
 public:
-    explicit WaitUi(TMainForm& f) : f_(f) {}
+    explicit TQtWaitUi(TMainForm& f) : f_(f) {}
     void ShowWait(const std::string& utf8) override
     {
         f_.messageForm_->SetText(QString::fromStdString(utf8));
@@ -77,7 +77,7 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
     f.setPixelSize(13);
     setFont(f);
 
-    waitUi_ = std::make_unique<WaitUi>(*this);
+    waitUi_ = std::make_unique<TQtWaitUi>(*this);
 
     panel2_ = new QWidget(this);
     panel2_->setObjectName(QStringLiteral("Panel2"));

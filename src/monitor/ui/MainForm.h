@@ -139,7 +139,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
-    class WaitUi;
+    class TQtWaitUi;
 
     void BuildMenus();
     void BuildTiles();
@@ -155,7 +155,7 @@ private:
     ISettingsStore& store_;
     IPrompt& prompt_;
     TQtUiHooks hooks_;
-    std::unique_ptr<WaitUi> waitUi_;
+    std::unique_ptr<TQtWaitUi> waitUi_;
     std::unique_ptr<TAcquisition> acq_;
 
     TCB* CbTile_ = nullptr;

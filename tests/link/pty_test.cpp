@@ -1,0 +1,174 @@
+// The Linux serial device against a real pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "link/ComPort.h"
+#include "link/SerialDeviceOs.h"
+
+namespace kestrel {
+namespace {
+
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            return;
+        slave = ptsname(master);
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            close(master);
+    }
+    PortPathResolver Resolver() const
+    {
+        const std::string path = slave;
+        return [path](int32_t n) { return n == 1 ? path : std::string(); };
+    }
+};
+
+TEST(SerialDeviceLinux, DefaultNamesFollowTheComNumber)
+{
+    EXPECT_EQ(DefaultPortPath(1), "/dev/ttyS0");
+    EXPECT_EQ(DefaultPortPath(12), "/dev/ttyS11");
+}
+
+TEST(SerialDeviceLinux, OpenIsExclusive)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    auto a = MakeOsSerialDevice(pty.Resolver());
+    auto b = MakeOsSerialDevice(pty.Resolver());
+    ASSERT_EQ(a->Open(1), 0u);
+    EXPECT_EQ(b->Open(1), static_cast<uint32_t>(EBUSY));
+    EXPECT_FALSE(b->IsOpen());
+    a->Close();
+    EXPECT_EQ(b->Open(1), 0u);
+}
+
+TEST(SerialDeviceLinux, MissingDeviceReportsErrno)
+{
+    auto d = MakeOsSerialDevice([](int32_t) { return std::string("/dev/does-not-exist-kestrel"); });
+    EXPECT_EQ(d->Open(3), static_cast<uint32_t>(ENOENT));
+    TComPort port(*d);
+    port.SetPortNumber(3);
+    port.Open();
+    EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(ENOENT));
+    uint8_t b[4];
+    EXPECT_EQ(port.Read(b, 4), 0u);
+    EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(EBADF));
+}
+
+TEST(SerialDeviceLinux, ReadsReturnAtOnceWithWhatIsBuffered)
+{
+    Pty pty;
+    auto d = MakeOsSerialDevice(pty.Resolver());
+    TComPort port(*d);
+    port.Open();
+    ASSERT_TRUE(port.IsOpen()) << port.GetLastError();
+    uint8_t buf[16];
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
+    EXPECT_EQ(port.GetLastError(), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+
+    const uint8_t answer[] = {0xE5, 0x00, 0xFF, 0x16};
+    ASSERT_EQ(write(pty.master, answer, sizeof answer), 4);
+    // Give the pty a moment to move the bytes across (the link's wait does this in use).
+    size_t got = 0;
+    for (int i = 0; i < 100 && got == 0; ++i) {
+        got = port.Read(buf, 2);
+        if (got == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(got, 2u);
+    EXPECT_EQ(buf[0], 0xE5);
+    EXPECT_EQ(buf[1], 0x00);
+    EXPECT_EQ(port.Read(buf, sizeof buf), 2u);  // the rest, no more
+    EXPECT_EQ(buf[0], 0xFF);
+
+    const uint8_t req[] = {0x10, 0x40, 0x01, 0x41, 0x16};
+    ASSERT_TRUE(port.Write(req, sizeof req));
+    uint8_t seen[8] = {};
+    ssize_t n = 0;
+    for (int i = 0; i < 100 && n < 5; ++i) {
+        pollfd q{pty.master, POLLIN, 10};
+        poll(&q, 1, 10);
+        const ssize_t r = read(pty.master, seen + n, sizeof seen - static_cast<size_t>(n));
+        if (r > 0)
+            n += r;
+    }
+    ASSERT_EQ(n, 5);
+    EXPECT_EQ(0, memcmp(seen, req, 5));  // raw: no translation of any byte
+}
+
+TEST(SerialDeviceLinux, LineSettingsReachTheTerminal)
+{
+    Pty pty;
+    auto d = MakeOsSerialDevice(pty.Resolver());
+    TComPort port(*d);
+    port.Open();
+    ASSERT_TRUE(port.IsOpen());
+    struct Case {
+        int32_t Baud, DataBits, Parity, StopBits;
+        speed_t Speed;
+        tcflag_t Size, Flags;
+    };
+    const Case cases[] = {
+        {19200, 7, 1, 2, B19200, CS7, PARENB | PARODD | CSTOPB},
+        {9600, 8, 2, 0, B9600, CS8, PARENB},
+        {115200, 8, 0, 0, B115200, CS8, 0},
+        {4800, 8, 3, 0, B4800, CS8, PARENB | PARODD | CMSPAR},
+        {2400, 6, 4, 0, B2400, CS6, PARENB | CMSPAR},
+        {1200, 5, 0, 1, B1200, CS5, CSTOPB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Baud);
+        port.SetSpeed(c.Baud);
+        port.SetDataBits(c.DataBits);
+        port.SetParity(c.Parity);
+        port.SetStopBits(c.StopBits);
+        EXPECT_EQ(port.GetLastError(), 0u);
+        termios t{};
+        ASSERT_EQ(tcgetattr(pty.master, &t), 0);
+        termios s{};
+        int fd = open(pty.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        // The slave is held exclusively (TIOCEXCL); a privileged test run may still open it.
+        if (fd >= 0) {
+            ASSERT_EQ(tcgetattr(fd, &s), 0);
+            close(fd);
+        } else {
+            s = t;
+        }
+        EXPECT_EQ(cfgetospeed(&s), c.Speed);
+        // A pseudo-terminal forces CS8 and clears PARENB on every change; the
+        // other bits show what the device asked for.
+        (void)c.Size;
+        EXPECT_EQ(s.c_cflag & (PARODD | CMSPAR | CSTOPB), c.Flags & ~static_cast<tcflag_t>(PARENB));
+        EXPECT_EQ(s.c_cflag & CRTSCTS, 0u);
+        EXPECT_EQ(s.c_iflag & (IXON | IXOFF | INPCK), 0u);
+        EXPECT_EQ(s.c_lflag & (ICANON | ECHO), 0u);
+    }
+    // Values the device cannot give are refused with an error, settings stay open.
+    port.SetStopBits(1);  // one and a half with 5 data bits is fine: set 8 bits first
+    port.SetDataBits(8);
+    EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(EINVAL));
+    port.SetSpeed(14400);
+    EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(EINVAL));
+    EXPECT_TRUE(port.IsOpen());
+}
+
+}  // namespace
+}  // namespace kestrel

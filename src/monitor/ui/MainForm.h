@@ -36,7 +36,12 @@ class TUir;
 struct TAcquisition {
     std::vector<std::shared_ptr<void>> Parts;
     std::unique_ptr<TGetDataThread> Thread;
-    ~TAcquisition() { Thread.reset(); }
+    ~TAcquisition()
+    {
+        Thread.reset();
+        while (!Parts.empty())
+            Parts.pop_back();
+    }
 };
 using AcquisitionFactory = std::function<std::unique_ptr<TAcquisition>(TGlobalState&, IUiHooks&)>;
 

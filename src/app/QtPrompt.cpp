@@ -1,0 +1,103 @@
+#include "app/QtPrompt.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+namespace kestrel {
+
+namespace {
+QMessageBox::Icon BoxIcon(PromptIcon icon)
+{
+    switch (icon) {
+    case PromptIcon::Warning: return QMessageBox::Warning;
+    case PromptIcon::Error: return QMessageBox::Critical;
+    case PromptIcon::Question: return QMessageBox::Question;
+    case PromptIcon::Information: return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+void CentreOn(QWidget* w, QWidget* over)
+{
+    w->adjustSize();
+    QRect area;
+    if (over && over->isVisible())
+        area = over->frameGeometry();
+    else if (QScreen* s = w->screen())
+        area = s->availableGeometry();
+    if (area.isValid())
+        w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+}
+}  // namespace
+
+TQtPrompt::~TQtPrompt()
+{
+    delete access_.data();
+    delete change_.data();
+}
+
+bool TQtPrompt::AskYesNo(const std::string& text, const std::string& caption, PromptIcon icon)
+{
+    QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::NoButton, owner_);
+    QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+    box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void TQtPrompt::Message(const std::string& text, const std::string& caption, PromptIcon icon)
+{
+    ShowMessageBox(owner_, {text, caption, icon});
+}
+
+TProtectAccessForm* TQtPrompt::ProtectAccessForm()
+{
+    if (!access_)
+        access_ = new TProtectAccessForm(state_, owner_);
+    return access_;
+}
+
+TCreateNewPasswordForm* TQtPrompt::CreateNewPasswordForm()
+{
+    if (!change_)
+        change_ = new TCreateNewPasswordForm(state_, owner_);
+    return change_;
+}
+
+bool TQtPrompt::ChangeCodeDialog(std::string& newCode)
+{
+    TCreateNewPasswordForm* f = CreateNewPasswordForm();
+    CentreOn(f, nullptr);  // centred on the screen
+    if (f->exec() != QDialog::Accepted)
+        return false;
+    newCode = f->NewCode();
+    return true;
+}
+
+bool TQtPrompt::AccessPrompt()
+{
+    TProtectAccessForm* f = ProtectAccessForm();
+    CentreOn(f, owner_);
+    return f->exec() == QDialog::Accepted;
+}
+
+bool TQtPrompt::ChooseConfigFile(std::string& path)
+{
+    QFileDialog dlg(owner_);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setNameFilter(QStringLiteral("*.cfg (*.cfg)"));
+    dlg.setDefaultSuffix(QStringLiteral("cfg"));
+    dlg.selectFile(QString::fromStdString(path));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return false;
+    path = QDir::toNativeSeparators(dlg.selectedFiles().first()).toStdString();
+    return true;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,20 @@
+// kestrel-utilite: the service and monitoring utility. No arguments.
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "app/App.h"
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KestrelUtilite"));
+    try {
+        return kestrel::RunUtility();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("KestrelUtilite"), QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        QMessageBox::critical(nullptr, QStringLiteral("KestrelUtilite"), QStringLiteral("Unknown error"));
+    }
+    return 0;
+}

@@ -10,6 +10,8 @@
 
 namespace kestrel {
 
+class ISettingsStore;
+
 // Port number n (COMn) -> device path. An empty answer means "use the default".
 using PortPathResolver = std::function<std::string(int32_t portNumber)>;
 
@@ -19,5 +21,14 @@ std::string DefaultPortPath(int32_t portNumber);
 // On Linux the resolver (when given) names the device of each port number;
 // on Windows the device is always "\\.\COMn" and the resolver is not used.
 std::unique_ptr<ISerialDevice> MakeOsSerialDevice(PortPathResolver resolver = {});
+
+// Linux: the device named for COMn in the settings store, that is the value
+// "COMn" of the key "Software\KestrelUtilite\Ports" (with the file store:
+// the file <root>/Software/KestrelUtilite/Ports/COMn holding, say,
+// "/dev/ttyUSB0"); empty when there is none. Windows: always empty, the
+// system's own COM names apply.
+std::string PortPathFromSettings(const ISettingsStore& store, int32_t portNumber);
+// A resolver over PortPathFromSettings; the store must outlive the device.
+PortPathResolver MakeSettingsPortResolver(const ISettingsStore& store);
 
 }  // namespace kestrel

@@ -110,7 +110,7 @@ public:
     // (segments above 10 pack nothing; slot 0 packs as 0).
     void PackUirSegment(int32_t cb, int segment);
 
-    // The events the last EventCycle received, newest first.
+    // The events the last ReqEventCycle received, in the order they arrived.
     const std::vector<TEventData>& LastCycleEvents() const { return cycleEvents_; }
 
     TLink& Link() { return link_; }

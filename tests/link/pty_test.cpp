@@ -13,6 +13,10 @@
 
 #include "link/ComPort.h"
 #include "link/SerialDeviceOs.h"
+#include "state/SettingsStoreFile.h"
+
+#include <filesystem>
+#include <fstream>
 
 namespace kestrel {
 namespace {
@@ -168,6 +172,28 @@ TEST(SerialDeviceLinux, LineSettingsReachTheTerminal)
     port.SetSpeed(14400);
     EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(EINVAL));
     EXPECT_TRUE(port.IsOpen());
+}
+
+TEST(SerialDeviceLinux, PortNumbersMappedInTheSettingsStore)
+{
+    const auto root = std::filesystem::temp_directory_path() / ("kestrel-ports-" + std::to_string(getpid()));
+    std::filesystem::create_directories(root / "Software" / "KestrelUtilite" / "Ports");
+    std::ofstream(root / "Software" / "KestrelUtilite" / "Ports" / "COM3") << "/dev/ttyUSB0\n";
+    TFileSettingsStore store(root);
+    EXPECT_EQ(PortPathFromSettings(store, 3), "/dev/ttyUSB0");
+    EXPECT_EQ(PortPathFromSettings(store, 4), "");
+
+    // Through the device: COM3 opens whatever the store names.
+    Pty pty;
+    std::ofstream(root / "Software" / "KestrelUtilite" / "Ports" / "COM3", std::ios::trunc) << pty.slave;
+    auto dev = MakeOsSerialDevice(MakeSettingsPortResolver(store));
+    EXPECT_EQ(dev->Open(3), 0u);
+    dev->Close();
+    TFileSettingsStore empty(root / "nothing");
+    auto fallback = MakeOsSerialDevice(MakeSettingsPortResolver(empty));
+    // COM200 is /dev/ttyS199, which no machine has.
+    EXPECT_EQ(fallback->Open(200), static_cast<uint32_t>(ENOENT));
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,6 +34,17 @@ speed_t SpeedCode(int32_t baud, bool& ok)
     case 230400: return B230400;
     default: ok = false; return B0;
     }
+}
+
+// Unix98 pseudo-terminal slaves (majors 136..143): the simulated block and
+// the tests stand behind one.
+bool IsPseudoTerminal(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned m = major(st.st_rdev);
+    return m >= 136 && m <= 143;
 }
 
 class SerialDeviceLinux final : public ISerialDevice {
@@ -125,6 +138,12 @@ public:
         t.c_iflag |= IGNBRK;
         t.c_cc[VMIN] = 0;
         t.c_cc[VTIME] = 0;
+        if (IsPseudoTerminal(fd_)) {
+            // A pseudo-terminal moves whole bytes: it always reports CS8 and no
+            // parity, and the C library calls any other request invalid.
+            t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
+            t.c_cflag |= CS8;
+        }
         if (::tcsetattr(fd_, TCSANOW, &t) != 0)
             return static_cast<uint32_t>(errno);
         // DTR and RTS off, as the line has no hardware handshake (a pseudo-terminal refuses; no matter).

@@ -1,0 +1,161 @@
+#include "ConsoleArgs.h"
+
+#include <cctype>
+#include <charconv>
+#include <utility>
+
+namespace kestrel::console {
+
+namespace {
+
+const std::pair<const char*, int32_t> kNames[] = {
+    {"ReqResetLink", 1},           {"ReqReadJournalRecord", 2},   {"ReqReadFuncTableNoMtz", 3},
+    {"ReqReadFuncTableMtz1", 4},   {"ReqReadFuncTableMtz2", 5},   {"ReqReadFuncTableMtz3", 6},
+    {"ReqResetFcb", 7},            {"ReqReadClock", 8},           {"ReqReadUirSegment", 9},
+    {"ReqClearJournal", 10},       {"ReqWriteFuncTableNoMtz", 11}, {"ReqWriteFuncTableMtz1", 12},
+    {"ReqWriteFuncTableMtz2", 13}, {"ReqWriteFuncTableMtz3", 14}, {"ReqWriteClock", 15},
+    {"ReqWriteUirSegment", 16},    {"ReqResetCb", 17},            {"ReqSetAddress", 18},
+    {"ReqSetSpeed", 19},           {"ReqLinkStatus", 20},         {"ReqPollEvent", 21},
+    {"ReqStopClock", 22},          {"ReqReadJournalRecord2", 23}, {"ReqFetchJournal", 101},
+    {"ReqReadAllFuncTables", 102}, {"ReqWriteAllFuncTables", 103}, {"ReqReadUirConfig", 104},
+    {"ReqWriteUirConfig", 105},    {"ReqEventCycle", 106},        {"ReqFetchJournal2", 107},
+};
+
+bool ToInt(const std::string& s, int64_t& v)
+{
+    if (s.empty())
+        return false;
+    const char* b = s.data();
+    const char* e = s.data() + s.size();
+    auto [p, ec] = std::from_chars(b, e, v);
+    return ec == std::errc() && p == e;
+}
+
+bool IntIn(const std::string& s, int64_t lo, int64_t hi, int32_t& out)
+{
+    int64_t v = 0;
+    if (!ToInt(s, v) || v < lo || v > hi)
+        return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+
+bool ParseHex(const std::string& s, std::vector<uint8_t>& out)
+{
+    if (s.size() % 2 != 0)
+        return false;
+    out.clear();
+    for (size_t i = 0; i < s.size(); i += 2) {
+        unsigned v = 0;
+        auto [p, ec] = std::from_chars(s.data() + i, s.data() + i + 2, v, 16);
+        if (ec != std::errc() || p != s.data() + i + 2)
+            return false;
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* Usage()
+{
+    return "usage: kestrel-console [--port COMn|N|PATH] [--baud N] [--data-bits N] [--parity 0..4]\n"
+           "                       [--stop-bits 0..2] [--address N] [--fcb 0|1] [--segment N] [--data HEX]\n"
+           "                       COMMAND\n"
+           "COMMAND: a request name (ReqReadClock) or its code (8), journal, or watch\n";
+}
+
+int32_t CodeOf(const std::string& s)
+{
+    for (const auto& [name, code] : kNames)
+        if (s == name)
+            return code;
+    int64_t v = 0;
+    if (ToInt(s, v)) {
+        for (const auto& entry : kNames)
+            if (entry.second == v)
+                return entry.second;
+    }
+    return 0;
+}
+
+bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& error)
+{
+    bool haveCommand = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) == 0) {
+            if (i + 1 >= args.size()) {
+                error = "option " + a + " needs a value";
+                return false;
+            }
+            const std::string& v = args[++i];
+            bool ok = true;
+            if (a == "--port") {
+                int32_t n = 0;
+                if (v.size() > 3 && (v.compare(0, 3, "COM") == 0 || v.compare(0, 3, "com") == 0) &&
+                    IntIn(v.substr(3), 1, 255, n)) {
+                    o.PortNumber = n;
+                } else if (IntIn(v, 1, 255, n)) {
+                    o.PortNumber = n;
+                } else if (v.find('/') != std::string::npos) {
+                    o.PortPath = v;
+                    o.PortNumber = 1;
+                } else {
+                    ok = false;
+                }
+            } else if (a == "--baud") {
+                ok = IntIn(v, 1, 4000000, o.Baud);
+            } else if (a == "--data-bits") {
+                ok = IntIn(v, 5, 8, o.DataBits);
+            } else if (a == "--parity") {
+                ok = IntIn(v, 0, 4, o.Parity);
+            } else if (a == "--stop-bits") {
+                ok = IntIn(v, 0, 2, o.StopBits);
+            } else if (a == "--address") {
+                ok = IntIn(v, 0, 255, o.Address);
+            } else if (a == "--fcb") {
+                int32_t f = 0;
+                ok = IntIn(v, 0, 1, f);
+                o.Fcb = f != 0;
+            } else if (a == "--segment") {
+                ok = IntIn(v, 0, 63, o.Segment);  // the first slot 4 x segment must fit a byte
+            } else if (a == "--data") {
+                ok = ParseHex(v, o.Data) && !o.Data.empty() && o.Data.size() <= 9;
+                o.HaveData = ok;
+            } else {
+                error = "unknown option " + a;
+                return false;
+            }
+            if (!ok) {
+                error = "bad value for " + a + ": " + v;
+                return false;
+            }
+            continue;
+        }
+        if (haveCommand) {
+            error = "more than one command: " + a;
+            return false;
+        }
+        haveCommand = true;
+        if (a == "journal") {
+            o.What = Action::Journal;
+        } else if (a == "watch") {
+            o.What = Action::Watch;
+        } else {
+            o.What = Action::Code;
+            o.Code = CodeOf(a);
+            if (o.Code == 0) {
+                error = "unknown command " + a;
+                return false;
+            }
+        }
+    }
+    if (!haveCommand) {
+        error = "no command given";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kestrel::console

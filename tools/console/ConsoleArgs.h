@@ -1,0 +1,37 @@
+#pragma once
+// Command line of kestrel-console, parsed apart from the program so that it
+// can be tested without a device.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrel::console {
+
+enum class Action { Code, Journal, Watch };
+
+struct Options {
+    // Port: a number (COMn), or a device path used in place of COM1.
+    int32_t PortNumber = 1;
+    std::string PortPath;
+    int32_t Baud = 9600;
+    int32_t DataBits = 8;
+    int32_t Parity = 2;
+    int32_t StopBits = 0;
+    int32_t Address = 1;
+    bool Fcb = false;
+    int32_t Segment = 0;
+    std::vector<uint8_t> Data;  // staged CmdData bytes (at most 9)
+    bool HaveData = false;
+    Action What = Action::Code;
+    int32_t Code = 0;
+};
+
+// false with a message in `error` for bad usage.
+bool ParseArgs(const std::vector<std::string>& args, Options& out, std::string& error);
+
+// Request name or code -> code; 0 when it names nothing.
+int32_t CodeOf(const std::string& nameOrNumber);
+
+const char* Usage();
+
+}  // namespace kestrel::console

@@ -1,0 +1,155 @@
+// kestrel-console: the service console without its window. Sends one command
+// (or fetches the journal, or watches for events) on a serial port and prints
+// the traffic log as the service console shows it.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ConsoleArgs.h"
+#include "link/ComPort.h"
+#include "link/SerialDeviceOs.h"
+#include "protocol/Protocol.h"
+#include "state/Clock.h"
+#include "state/SettingsStore.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+using namespace kestrel;
+
+std::atomic<bool> gStop{false};
+
+extern "C" void OnSignal(int)
+{
+    gStop = true;
+}
+
+class PrintHooks final : public IUiHooks {
+public:
+    void LogLine(const std::string& s) override
+    {
+        std::fwrite(s.data(), 1, s.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+};
+
+void PrintLine(const std::string& s)
+{
+    std::fwrite(s.data(), 1, s.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// The journal export's separator.
+const char* const kSep = ";   ";
+
+std::string Row(const TEventData& e)
+{
+    return EventCodeText(e.Code) + kSep + EventListText(e) + kSep + EventListDate(e);
+}
+
+int Finish(int result)
+{
+    PrintLine("result: " + std::to_string(result));
+    return result >= 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 bytes as they are
+#endif
+    std::vector<std::string> args(argv + 1, argv + argc);
+    console::Options o;
+    std::string error;
+    if (!console::ParseArgs(args, o, error)) {
+        std::fprintf(stderr, "kestrel-console: %s\n%s", error.c_str(), console::Usage());
+        return 2;
+    }
+
+    std::unique_ptr<ISettingsStore> store = MakeUserSettingsStore();
+    PortPathResolver resolver;
+    if (!o.PortPath.empty()) {
+        const std::string path = o.PortPath;
+        resolver = [path](int32_t) { return path; };
+    } else {
+        resolver = MakeSettingsPortResolver(*store);
+    }
+    std::unique_ptr<ISerialDevice> device = MakeOsSerialDevice(resolver);
+    TComPort port(*device);
+
+    TGlobalState state;
+    TCbData& cb = *state.Cb(0);
+    cb.PortNumber = static_cast<uint8_t>(o.PortNumber);
+    cb.Baud = static_cast<uint32_t>(o.Baud);
+    cb.DataBits = o.DataBits;
+    cb.Parity = o.Parity;
+    cb.StopBits = o.StopBits;
+    cb.Address = static_cast<uint8_t>(o.Address);
+    state.Fcb = o.Fcb ? 1 : 0;
+    state.UirSegment = static_cast<uint8_t>(o.Segment);
+    for (size_t i = 0; i < o.Data.size(); ++i)
+        state.CmdData[i] = o.Data[i];
+
+    PrintHooks hooks;
+    TCbProtocol proto(state, port, SystemClock::Instance(), hooks);
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+
+    if (o.What == console::Action::Watch) {
+        // Event cycles as the acquisition thread runs them: one port visit each.
+        int result = 0;
+        while (!gStop) {
+            const int opened = proto.OpenPortForCb(0);
+            if (cb.LastPortError.load() != 0) {
+                proto.ClosePortForCb(0);
+                std::fprintf(stderr, "kestrel-console: cannot open the port (error %lu)\n",
+                             static_cast<unsigned long>(cb.LastPortError.load()));
+                return Finish(opened < 0 ? opened : -6);
+            }
+            result = proto.ReqEventCycle(0);
+            proto.ClosePortForCb(0);
+            for (const TEventData& e : proto.LastCycleEvents())
+                PrintLine(Row(e));
+            if (result < 0)
+                SystemClock::Instance().SleepMs(100);  // a dead link is not hammered
+        }
+        return Finish(result);
+    }
+
+    // One command as the service console runs it, with its traffic log.
+    state.ConsoleOpen = 1;
+    const int opened = proto.OpenPortForCb(0);
+    if (cb.LastPortError.load() != 0) {
+        proto.ClosePortForCb(0);
+        std::fflush(stdout);
+        return Finish(opened < 0 ? opened : -6);
+    }
+    int result = 0;
+    if (o.What == console::Action::Journal) {
+        cb.Events.Clear();
+        result = proto.ReqFetchJournal(0);
+    } else {
+        if (o.Code == ReqPollEvent)
+            cb.NewEventCount = 0;
+        result = proto.Dispatch(0, o.Code);
+    }
+    proto.ClosePortForCb(0);
+    if (o.What == console::Action::Journal) {
+        int n = 0;
+        for (const TEventData& e : cb.Events.Snapshot())
+            PrintLine(std::to_string(++n) + kSep + Row(e));
+    }
+    std::fflush(stdout);
+    return Finish(result);
+}

@@ -15,24 +15,29 @@ std::string ConfigError::Describe() const
 
 // --- reading --------------------------------------------------------------
 
-bool ConfigReader::Take(const std::string& field, std::size_t n, const char* what)
+std::string ConfigReader::FieldName(const char* field) const
+{
+    return prefix.empty() ? std::string(field) : prefix + "." + field;
+}
+
+bool ConfigReader::Take(const char* field, std::size_t n, const char* what)
 {
     if (n <= Remaining())
         return true;
-    error.field = field;
+    error.field = FieldName(field);
     error.offset = pos_;
     error.reason = "the file ends after " + std::to_string(size_) + " bytes, " + std::to_string(Remaining()) +
                    " left where " + what + " of " + std::to_string(n) + " bytes is expected";
     return false;
 }
 
-void ConfigReader::Note(const std::string& field, std::size_t offset, std::string text)
+void ConfigReader::Note(const char* field, std::size_t offset, std::string text)
 {
     if (notes)
-        notes->push_back({field, offset, std::move(text)});
+        notes->push_back({FieldName(field), offset, std::move(text)});
 }
 
-bool ConfigReader::Bytes(const std::string& field, uint8_t* out, std::size_t n)
+bool ConfigReader::Bytes(const char* field, uint8_t* out, std::size_t n)
 {
     if (!Take(field, n, "a field"))
         return false;
@@ -42,12 +47,12 @@ bool ConfigReader::Bytes(const std::string& field, uint8_t* out, std::size_t n)
     return true;
 }
 
-bool ConfigReader::U8(const std::string& field, uint8_t& out)
+bool ConfigReader::U8(const char* field, uint8_t& out)
 {
     return Bytes(field, &out, 1);
 }
 
-bool ConfigReader::U16(const std::string& field, uint16_t& out)
+bool ConfigReader::U16(const char* field, uint16_t& out)
 {
     uint8_t b[2];
     if (!Bytes(field, b, 2))
@@ -56,7 +61,7 @@ bool ConfigReader::U16(const std::string& field, uint16_t& out)
     return true;
 }
 
-bool ConfigReader::U32(const std::string& field, uint32_t& out)
+bool ConfigReader::U32(const char* field, uint32_t& out)
 {
     uint8_t b[4];
     if (!Bytes(field, b, 4))
@@ -66,7 +71,7 @@ bool ConfigReader::U32(const std::string& field, uint32_t& out)
     return true;
 }
 
-bool ConfigReader::I32(const std::string& field, int32_t& out)
+bool ConfigReader::I32(const char* field, int32_t& out)
 {
     uint32_t v;
     if (!U32(field, v))
@@ -75,7 +80,7 @@ bool ConfigReader::I32(const std::string& field, int32_t& out)
     return true;
 }
 
-bool ConfigReader::String(const std::string& field, Text& out)
+bool ConfigReader::String(const char* field, Text& out)
 {
     const std::size_t start = pos_;
     uint32_t n;
@@ -84,7 +89,7 @@ bool ConfigReader::String(const std::string& field, Text& out)
     // A count beyond the end of the file is a bad file: never allocate or
     // read past what the file holds.
     if (n > Remaining()) {
-        error.field = field;
+        error.field = FieldName(field);
         error.offset = start;
         error.reason = "text length " + std::to_string(n) + " exceeds the " + std::to_string(Remaining()) +
                        " bytes left in the file";
@@ -96,7 +101,7 @@ bool ConfigReader::String(const std::string& field, Text& out)
     return true;
 }
 
-bool ConfigReader::CbFlag(const std::string& field, uint8_t& out)
+bool ConfigReader::CbFlag(const char* field, uint8_t& out)
 {
     const std::size_t at = pos_;
     uint8_t b;
@@ -108,7 +113,7 @@ bool ConfigReader::CbFlag(const std::string& field, uint8_t& out)
     return true;
 }
 
-bool ConfigReader::UirFlag(const std::string& field, uint8_t& out)
+bool ConfigReader::UirFlag(const char* field, uint8_t& out)
 {
     const std::size_t at = pos_;
     uint8_t b;
@@ -123,32 +128,31 @@ bool ConfigReader::UirFlag(const std::string& field, uint8_t& out)
 int ReadUirRecord(ConfigReader& in, TUirSettings& out, const std::string& prefix)
 {
     try {
+        in.prefix = prefix;
         TUirSettings u;
-        const auto f = [&prefix](const char* name) { return prefix + "." + name; };
         const std::size_t numberAt = in.Offset() + 1;
-        const bool ok = in.UirFlag(f("Present"), u.Present) && in.U8(f("Number"), u.Number) &&
-                        in.String(f("Name"), u.Name) && in.String(f("ChName1"), u.ChName1) &&
-                        in.String(f("ChName2"), u.ChName2) && in.String(f("ChName3"), u.ChName3) &&
-                        in.UirFlag(f("OutputEnabled"), u.OutputEnabled) &&
-                        in.UirFlag(f("PollEnabled"), u.PollEnabled) &&
-                        in.UirFlag(f("InputControl1"), u.InputControl1) &&
-                        in.UirFlag(f("InputControl2"), u.InputControl2) &&
-                        in.UirFlag(f("InputControl3"), u.InputControl3);
+        const bool ok = in.UirFlag("Present", u.Present) && in.U8("Number", u.Number) &&
+                        in.String("Name", u.Name) && in.String("ChName1", u.ChName1) &&
+                        in.String("ChName2", u.ChName2) && in.String("ChName3", u.ChName3) &&
+                        in.UirFlag("OutputEnabled", u.OutputEnabled) && in.UirFlag("PollEnabled", u.PollEnabled) &&
+                        in.UirFlag("InputControl1", u.InputControl1) &&
+                        in.UirFlag("InputControl2", u.InputControl2) &&
+                        in.UirFlag("InputControl3", u.InputControl3);
         if (!ok)
             return -2;
         const std::size_t funcAt = in.Offset();
-        if (!(in.U8(f("InputFunction1"), u.InputFunction1) && in.U8(f("InputFunction2"), u.InputFunction2) &&
-              in.U8(f("InputFunction3"), u.InputFunction3)))
+        if (!(in.U8("InputFunction1", u.InputFunction1) && in.U8("InputFunction2", u.InputFunction2) &&
+              in.U8("InputFunction3", u.InputFunction3)))
             return -2;
         if (in.notes) {
             if (u.Number < 1 || u.Number > kUirCount)
-                in.notes->push_back({f("Number"), numberAt, "UIR number " + std::to_string(u.Number) +
-                                                                " outside 1.." + std::to_string(kUirCount)});
+                in.Note("Number", numberAt,
+                        "UIR number " + std::to_string(u.Number) + " outside 1.." + std::to_string(kUirCount));
+            static const char* const names[3] = {"InputFunction1", "InputFunction2", "InputFunction3"};
             const uint8_t fn[3] = {u.InputFunction1, u.InputFunction2, u.InputFunction3};
             for (int i = 0; i < 3; ++i)
                 if (fn[i] > 3)
-                    in.notes->push_back({prefix + ".InputFunction" + std::to_string(i + 1), funcAt + i,
-                                         "function number " + std::to_string(fn[i]) + " outside 0..3"});
+                    in.Note(names[i], funcAt + i, "function number " + std::to_string(fn[i]) + " outside 0..3");
         }
         out = std::move(u);
         return 0;
@@ -162,19 +166,25 @@ namespace {
 
 bool ReadCbBlock(ConfigReader& in, TCbSettings& cb, const std::string& p)
 {
-    const auto f = [&p](const char* name) { return p + "." + name; };
-    if (!(in.String(f("Name"), cb.Name) && in.String(f("PowerName"), cb.PowerName) &&
-          in.String(f("ArcName"), cb.ArcName) && in.String(f("EmerName"), cb.EmerName) &&
-          in.CbFlag(f("MtzWait"), cb.MtzWait) && in.U16(f("UrovTimeMs"), cb.UrovTimeMs)))
+    in.prefix = p;
+    if (!(in.String("Name", cb.Name) && in.String("PowerName", cb.PowerName) && in.String("ArcName", cb.ArcName) &&
+          in.String("EmerName", cb.EmerName) && in.CbFlag("MtzWait", cb.MtzWait) &&
+          in.U16("UrovTimeMs", cb.UrovTimeMs)))
         return false;
     // Stored mode by mode, each mode as F0..F3; the record is [function][mode].
+    static const char* const names[4][4] = {
+        {"FuncTable[0][0]", "FuncTable[0][1]", "FuncTable[0][2]", "FuncTable[0][3]"},
+        {"FuncTable[1][0]", "FuncTable[1][1]", "FuncTable[1][2]", "FuncTable[1][3]"},
+        {"FuncTable[2][0]", "FuncTable[2][1]", "FuncTable[2][2]", "FuncTable[2][3]"},
+        {"FuncTable[3][0]", "FuncTable[3][1]", "FuncTable[3][2]", "FuncTable[3][3]"},
+    };
     for (int m = 0; m < 4; ++m)
         for (int k = 0; k < 4; ++k)
-            if (!in.U8(p + ".FuncTable[" + std::to_string(k) + "][" + std::to_string(m) + "]", cb.FuncTable[k][m]))
+            if (!in.U8(names[k][m], cb.FuncTable[k][m]))
                 return false;
-    return in.CbFlag(f("Enabled"), cb.Enabled) && in.U32(f("Baud"), cb.Baud) && in.U8(f("Address"), cb.Address) &&
-           in.U8(f("PortNumber"), cb.PortNumber) && in.I32(f("DataBits"), cb.DataBits) &&
-           in.I32(f("Parity"), cb.Parity) && in.I32(f("StopBits"), cb.StopBits);
+    return in.CbFlag("Enabled", cb.Enabled) && in.U32("Baud", cb.Baud) && in.U8("Address", cb.Address) &&
+           in.U8("PortNumber", cb.PortNumber) && in.I32("DataBits", cb.DataBits) && in.I32("Parity", cb.Parity) &&
+           in.I32("StopBits", cb.StopBits);
 }
 
 }  // namespace
@@ -212,9 +222,9 @@ int ParseConfig(const uint8_t* data, std::size_t size, std::vector<TCbSettings>&
                     return -2;
                 }
         }
-        if (notes && in.Remaining() > 0)
-            notes->push_back({"(end)", in.Offset(),
-                              std::to_string(in.Remaining()) + " bytes after the last record (not read)"});
+        in.prefix.clear();
+        if (in.Remaining() > 0)
+            in.Note("(end)", in.Offset(), std::to_string(in.Remaining()) + " bytes after the last record (not read)");
         cbs = std::move(staged);
         return 0;
     } catch (const std::exception& e) {

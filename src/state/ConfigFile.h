@@ -59,24 +59,28 @@ public:
     std::size_t Remaining() const { return size_ - pos_; }
     std::size_t Size() const { return size_; }
     // Each returns false (and sets error, leaving the output alone) when the
-    // file does not hold the whole field.
-    bool U8(const std::string& field, uint8_t& out);
-    bool U16(const std::string& field, uint16_t& out);
-    bool U32(const std::string& field, uint32_t& out);
-    bool I32(const std::string& field, int32_t& out);
-    bool Bytes(const std::string& field, uint8_t* out, std::size_t n);
-    bool String(const std::string& field, Text& out);
+    // file does not hold the whole field. `field` is the name within the
+    // current record; errors and notes name it as prefix + "." + field.
+    bool U8(const char* field, uint8_t& out);
+    bool U16(const char* field, uint16_t& out);
+    bool U32(const char* field, uint32_t& out);
+    bool I32(const char* field, int32_t& out);
+    bool Bytes(const char* field, uint8_t* out, std::size_t n);
+    bool String(const char* field, Text& out);
     // Flag bytes: in a CB block any non-zero byte is true, in a UIR record
     // only 1 is. The result is always 0 or 1.
-    bool CbFlag(const std::string& field, uint8_t& out);
-    bool UirFlag(const std::string& field, uint8_t& out);
+    bool CbFlag(const char* field, uint8_t& out);
+    bool UirFlag(const char* field, uint8_t& out);
+    // The full name of a field of the current record.
+    std::string FieldName(const char* field) const;
+    void Note(const char* field, std::size_t offset, std::string text);
 
+    std::string prefix;  // the record being read, "Cb[0]" or "Cb[0].Uir[5]"
     ConfigError error;
     std::vector<ConfigNote>* notes = nullptr;  // optional
 
 private:
-    bool Take(const std::string& field, std::size_t n, const char* what);
-    void Note(const std::string& field, std::size_t offset, std::string text);
+    bool Take(const char* field, std::size_t n, const char* what);
     const uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;

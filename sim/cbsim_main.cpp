@@ -168,9 +168,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kestrel-cbsim: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%s\n", path.c_str());
-    std::fflush(stdout);
-
+    // The mapping is in place before the path is announced: whoever starts
+    // the utility on seeing the first line finds the port already named.
     std::string mapping;
     if (!comName.empty()) {
         mapping = PortMappingFile(comName);
@@ -181,6 +180,8 @@ int main(int argc, char** argv)
         }
         std::fprintf(stderr, "kestrel-cbsim: %s -> %s (%s)\n", comName.c_str(), path.c_str(), mapping.c_str());
     }
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;

@@ -1,0 +1,209 @@
+// kestrel-cbsim as a separate program on a real pseudo-terminal: its output,
+// the port mapping it registers, its typed commands, honest wire timing, and
+// the client's own stack (termios device, port object, protocol) against it.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "link/ComPort.h"
+#include "link/SerialDeviceOs.h"
+#include "protocol/Protocol.h"
+#include "sim/SimProcess.h"
+#include "state/SettingsStoreFile.h"
+#include "state/UiHooks.h"
+
+namespace kestrel::sim::test {
+namespace {
+
+using namespace std::chrono;
+
+std::string ReadFile(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct TSim {
+    TTempDir dir;
+    TChildProcess proc;
+    std::string pty;
+
+    bool Start(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), KESTREL_CBSIM);
+        if (!proc.Start(args, {"XDG_CONFIG_HOME=" + dir.Path().string()}))
+            return false;
+        return proc.ReadLine(pty) && pty.rfind("/dev/", 0) == 0;
+    }
+    std::filesystem::path Registry() const { return dir.Path() / "KestrelUtilite" / "registry"; }
+    std::string WriteScenario(const std::string& text) const
+    {
+        const auto p = dir.Path() / "scenario.txt";
+        std::ofstream(p) << text;
+        return p.string();
+    }
+};
+
+// A raw terminal opened by hand: write, then wait for the first byte.
+class TRawPort {
+public:
+    explicit TRawPort(const std::string& path)
+    {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0) {
+            termios t{};
+            ::tcgetattr(fd_, &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(fd_, TCSANOW, &t);
+        }
+    }
+    ~TRawPort()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool Ok() const { return fd_ >= 0; }
+    // Writes and collects `want` bytes; returns the ms until the first one.
+    double Exchange(const std::vector<uint8_t>& req, std::vector<uint8_t>& got, size_t want, int timeoutMs = 2000)
+    {
+        got.clear();
+        const auto t0 = steady_clock::now();
+        if (::write(fd_, req.data(), req.size()) != static_cast<ssize_t>(req.size()))
+            return -1;
+        double first = -1;
+        while (got.size() < want && steady_clock::now() - t0 < milliseconds(timeoutMs)) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 5) <= 0)
+                continue;
+            uint8_t buf[64];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n > 0) {
+                if (first < 0)
+                    first = duration<double, std::milli>(steady_clock::now() - t0).count();
+                got.insert(got.end(), buf, buf + n);
+            }
+        }
+        return first;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+TEST(CbsimPty, FirstLineRegisterStatusAndInterrupt)
+{
+    TSim sim;
+    ASSERT_TRUE(sim.Start({"--scenario", KESTREL_SOURCE_DIR "/sim/scenarios/demo.txt", "--register", "COM7"}))
+        << sim.proc.Output();
+    const auto mapping = sim.Registry() / "Software" / "KestrelUtilite" / "Ports" / "COM7";
+    EXPECT_EQ(ReadFile(mapping), sim.pty);  // the path bytes, no newline
+    // The client's settings store finds the same device.
+    TFileSettingsStore store(sim.Registry());
+    EXPECT_EQ(PortPathFromSettings(store, 7), sim.pty);
+
+    sim.proc.Send("status");
+    EXPECT_TRUE(sim.proc.WaitFor("journal 36")) << sim.proc.Output();
+    sim.proc.Send("frobnicate");
+    EXPECT_TRUE(sim.proc.WaitFor("error: unknown command")) << sim.proc.Output();
+    EXPECT_EQ(sim.proc.StopWith(SIGINT), 0);
+    EXPECT_FALSE(std::filesystem::exists(mapping));
+}
+
+TEST(CbsimPty, BadArgumentsAndBadScenario)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--address", "0"}, {"--baud"}, {"--register", "LPT1"}, {"--what"},
+          {"--address", "3", "3"}}) {
+        TSim sim;
+        std::vector<std::string> a = args;
+        a.insert(a.begin(), KESTREL_CBSIM);
+        ASSERT_TRUE(sim.proc.Start(a));
+        EXPECT_EQ(sim.proc.StopWith(0, 3000), 2) << args[0];
+    }
+    TSim sim;
+    const std::string file = sim.WriteScenario("journal 3\nat soon arc 1 1\n");
+    ASSERT_TRUE(sim.proc.Start({KESTREL_CBSIM, "--scenario", file}));
+    EXPECT_EQ(sim.proc.StopWith(0, 3000), 1);
+}
+
+TEST(CbsimPty, HonestWireTiming)
+{
+    TSim sim;
+    ASSERT_TRUE(sim.Start({"--trace"})) << sim.proc.Output();
+    TRawPort port(sim.pty);
+    ASSERT_TRUE(port.Ok());
+    std::vector<uint8_t> got;
+    // 5 request bytes, 5 ms turnaround, 1 answer byte at 11 bits / 9600 bit/s: 11.9 ms.
+    const double ms = port.Exchange({0x10, 0x40, 0x01, 0x41, 0x16}, got, 1);
+    EXPECT_EQ(got, std::vector<uint8_t>{0xE5});
+    EXPECT_GE(ms, 11.0);
+    EXPECT_LT(ms, 150.0);
+    EXPECT_TRUE(sim.proc.WaitFor("PC -> 10 40 01 41 16")) << sim.proc.Output();
+    EXPECT_TRUE(sim.proc.WaitFor("CB 1 <- reset-link, answers E5")) << sim.proc.Output();
+
+    // A longer turnaround typed while it runs.
+    sim.proc.Send("turnaround 80");
+    ASSERT_TRUE(sim.proc.WaitFor("ok"));
+    const double slow = port.Exchange({0x10, 0x49, 0x01, 0x4A, 0x16}, got, 5);
+    EXPECT_EQ(got, (std::vector<uint8_t>{0x10, 0x0B, 0x01, 0x0C, 0x16}));
+    EXPECT_GE(slow, 86.0);
+    EXPECT_LT(slow, 300.0);
+}
+
+TEST(CbsimPty, ClientStackAgainstTheProgram)
+{
+    TSim sim;
+    const std::string file = sim.WriteScenario("uir 1-3 poll=on control=123 f=0,1,2\njournal 3\n");
+    ASSERT_TRUE(sim.Start({"--scenario", file, "--address", "4", "--register", "COM5"})) << sim.proc.Output();
+
+    TFileSettingsStore store(sim.Registry());
+    auto device = MakeOsSerialDevice(MakeSettingsPortResolver(store));
+    TGlobalState state;
+    TComPort port(*device);
+    IUiHooks hooks;
+    TCbProtocol proto(state, port, SystemClock::Instance(), hooks);
+    TCbData& rec = *state.Cb(0);
+    rec.PortNumber = 5;
+    rec.Address = 4;
+
+    ASSERT_EQ(proto.OpenPortForCb(0), 0);
+    EXPECT_EQ(proto.ReqFetchJournal2(0), 0);
+    EXPECT_EQ(rec.Events.Count(), 3);
+    EXPECT_EQ(rec.JournalError.load(), 0);
+
+    sim.proc.Send("arc 2 1 interval 6");
+    ASSERT_TRUE(sim.proc.WaitFor("outputs")) << sim.proc.Output();
+    EXPECT_EQ(proto.ReqEventCycle(0), 0);
+    EXPECT_EQ(rec.NewEventCount.load(), 3);
+    EXPECT_EQ(rec.Uir[1].ChArc1.load(), 1);
+
+    for (int k = 0; k < 4; ++k)
+        for (int m = 0; m < 4; ++m)
+            rec.FuncTable[k][m] = static_cast<uint8_t>(k * 4 + m);
+    rec.UrovTimeMs = 300;
+    EXPECT_EQ(proto.ReqWriteAllFuncTables(0), 0);
+    for (int k = 0; k < 4; ++k)
+        for (int m = 0; m < 4; ++m)
+            rec.FuncTable[k][m] = 0xEE;
+    EXPECT_EQ(proto.ReqReadAllFuncTables(0, true), 0);
+    EXPECT_EQ(rec.FuncTable[2][3].load(), 11);
+    EXPECT_EQ(rec.UrovTimeMs.load(), 300);
+
+    EXPECT_EQ(proto.ReqReadClock(0, false), 0);
+    EXPECT_GE(rec.ClockYear.load(), 24u);
+    EXPECT_EQ(rec.FailCount.load(), 0);
+    proto.ClosePortForCb(0);
+    EXPECT_EQ(sim.proc.StopWith(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::sim::test

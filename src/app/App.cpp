@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "app/PortMap.h"
 #include "app/QtPrompt.h"
 #include "app/SingleInstance.h"
 #include "link/ComPort.h"
@@ -13,20 +14,11 @@
 
 namespace kestrel {
 
-std::string MappedPortPath(ISettingsStore& store, int32_t portNumber)
-{
-    std::string path;
-    const std::string key = kRegKeyPorts + "\\COM" + std::to_string(portNumber);
-    if (store.ReadRegString(key, path) != 0)
-        return {};
-    return path;
-}
-
-std::unique_ptr<TAcquisition> MakeDeviceAcquisition(TGlobalState& state, IUiHooks& hooks, ISettingsStore& store)
+std::unique_ptr<TAcquisition> MakeDeviceAcquisition(TGlobalState& state, IUiHooks& hooks)
 {
     auto acq = std::make_unique<TAcquisition>();
     std::shared_ptr<ISerialDevice> device =
-        MakeOsSerialDevice([&store](int32_t n) { return MappedPortPath(store, n); });
+        MakeOsSerialDevice([](int32_t n) { return MappedPortPath(n); });
     auto port = std::make_shared<TComPort>(*device);
     auto protocol = std::make_shared<TCbProtocol>(state, *port, SystemClock::Instance(), hooks);
     auto link = std::make_shared<TProtocolAcqLink>(*protocol);
@@ -54,8 +46,7 @@ int RunUtility()
     TMainForm mainForm(state, *store, prompt);
     prompt.SetOwner(&mainForm);
 
-    const auto make = [&store](TGlobalState& s, IUiHooks& h) { return MakeDeviceAcquisition(s, h, *store); };
-    if (mainForm.Startup(make) == StartupResult::Exit) {
+    if (mainForm.Startup(MakeDeviceAcquisition) == StartupResult::Exit) {
         mainForm.close();
         return 0;
     }

@@ -9,12 +9,9 @@
 namespace kestrel {
 
 // The acquisition thread over the platform's serial ports. On systems
-// without COM ports, port n opens the device the settings store maps COMn to.
-std::unique_ptr<TAcquisition> MakeDeviceAcquisition(TGlobalState& state, IUiHooks& hooks, ISettingsStore& store);
-
-// The device a port number maps to in the store; empty when none is mapped.
-std::string MappedPortPath(ISettingsStore& store, int32_t portNumber);
-inline const std::string kRegKeyPorts = "Software\\KestrelUtilite\\Ports";
+// without COM ports, port n opens the device the settings store maps COMn to
+// (app/PortMap.h).
+std::unique_ptr<TAcquisition> MakeDeviceAcquisition(TGlobalState& state, IUiHooks& hooks);
 
 // The whole program after QApplication exists; returns the exit code (0).
 int RunUtility();

@@ -12,8 +12,12 @@ TFitDecision FitTilesCalc(const TGridMetrics& m, int present)
         return d;
     const int cols = (m.AreaWidth - 2 * m.GapX) / stepX;
     const int rows = (m.AreaHeight - 2 * m.GapY) / stepY;
-    if (cols * rows < present)
-        d.GrowWindowBy = (rows + 1) * stepY + m.GapY - m.AreaHeight;
+    if (cols * rows < present) {
+        // Room for one more row, margins included: with a single gap the
+        // next count would come out the same and the window would stop
+        // growing with tiles still below its edge.
+        d.GrowWindowBy = std::max(0, (rows + 1) * stepY + 2 * m.GapY - m.AreaHeight);
+    }
     else if (present + cols < cols * rows)
         d.GrowTiles = true;
     return d;

@@ -417,8 +417,18 @@ void TMainForm::FitTiles()
     const TGridMetrics m{panel2_->width(), panel2_->height(), t->width(), t->height(), state_.TileGapX,
                          state_.TileGapY};
     const TFitDecision d = FitTilesCalc(m, PresentCount(state_));
-    if (d.GrowWindowBy > 0)
-        resize(width(), height() + d.GrowWindowBy);
+    if (d.GrowWindowBy > 0) {
+        // Applied after the resize under way, so that the grown window is
+        // fitted again on its own resize (one more row each time).
+        const int target = height() + d.GrowWindowBy;
+        QMetaObject::invokeMethod(
+            this,
+            [this, target] {
+                if (!closing_ && height() < target)
+                    resize(width(), target);
+            },
+            Qt::QueuedConnection);
+    }
     else if (d.GrowTiles)
         ResizeAllTiles(state_.TileGapX, state_.TileGapY);
 }

@@ -147,17 +147,18 @@ TGetDataThread::VisitEnd TGetDataThread::AutoPoll(int32_t index, TCbData& cb)
         return VisitEnd::Close;
 
     OpenPort(index);
-    switch (PollState.load()) {
+    Atom<int32_t>& pollState = PollState[static_cast<size_t>(index)];
+    switch (pollState.load()) {
     case kPollJournal:
         link_.Dispatch(index, kReqFetchJournal2);
         cb.FirstPollPending = 0;
         hooks_.CloseWaitWindow();
-        PollState = kPollEvents;
+        pollState = kPollEvents;
         return VisitEnd::Close;
     case kPollEvents: {
         link_.Dispatch(index, kReqEventCycle);
         const bool changed = cb.FuncTablesChanged.exchange(0) != 0;
-        PollState = changed ? kPollFuncTables : kPollEvents;
+        pollState = changed ? kPollFuncTables : kPollEvents;
         // Stay on this CB with the port open; the next pass closes it.
         sleeper_.SleepMs(20);
         return VisitEnd::KeepOpen;
@@ -165,15 +166,15 @@ TGetDataThread::VisitEnd TGetDataThread::AutoPoll(int32_t index, TCbData& cb)
     case kPollFuncTables: {
         link_.Dispatch(index, kReqReadAllFuncTables);
         const bool changed = cb.UirCfgChanged.exchange(0) != 0;
-        PollState = changed ? kPollUirConfig : kPollEvents;
+        pollState = changed ? kPollUirConfig : kPollEvents;
         return VisitEnd::Close;
     }
     case kPollUirConfig:
         link_.Dispatch(index, kReqReadUirConfig);
-        PollState = kPollEvents;
+        pollState = kPollEvents;
         return VisitEnd::Close;
     default:
-        PollState = kPollJournal;
+        pollState = kPollJournal;
         return VisitEnd::Close;
     }
 }

@@ -7,10 +7,18 @@
 // cycle, with a re-read of the function tables and the UIR configuration
 // after the block reports that its local settings menu was left).
 //
+// The polling cadence (PollTick, PollPeriod) belongs to the thread: a poll
+// runs on every fifth visit without a request, on whichever CB is visited
+// then. The polling state belongs to each CB (PollState[cb]): every block
+// gets its own journal fetch, and the tables and the UIR configuration are
+// re-read from the block that reported the change, not from whichever
+// block the cadence happens to land on next.
+//
 // Threads: Running, Paused, PollState and PollTick are Atom<> so the
 // user-interface thread may read and write them while the thread runs. The
 // thread touches no window: it asks IUiHooks, whose implementation queues the
 // work to the user-interface thread.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -67,7 +75,8 @@ public:
 
     Atom<int32_t> Running{1};
     Atom<int32_t> Paused{0};
-    Atom<int32_t> PollState{kPollJournal};
+    // Polling state of each CB, by CB index.
+    std::array<Atom<int32_t>, kMaxCbCount> PollState{};
     Atom<int32_t> PollTick{0};
     Atom<int32_t> PollPeriod{5};
 

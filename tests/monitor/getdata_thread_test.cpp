@@ -37,7 +37,7 @@ TEST_F(LoopTest, FreshThreadFields)
 {
     EXPECT_EQ(thread.Running, 1);
     EXPECT_EQ(thread.Paused, 0);
-    EXPECT_EQ(thread.PollState, 0);
+    EXPECT_EQ(thread.PollState[0], 0);
     EXPECT_EQ(thread.PollTick, 0);
     EXPECT_EQ(thread.PollPeriod, 5);
     EXPECT_FALSE(thread.Finished());
@@ -55,7 +55,7 @@ TEST_F(LoopTest, FirstPollOnFifthPassThenEventCycleEveryFifth)
     EXPECT_EQ(Passes(1), "O0 D0:107 C0 ");
     EXPECT_EQ(Cb(0).FirstPollPending, 0);
     EXPECT_EQ(hooks.closeWait, 1);
-    EXPECT_EQ(thread.PollState, TGetDataThread::kPollEvents);
+    EXPECT_EQ(thread.PollState[0], TGetDataThread::kPollEvents);
     EXPECT_EQ(thread.PollTick, 0);
 
     // Tenth: the event cycle leaves the port open; the next pass closes it.
@@ -67,7 +67,7 @@ TEST_F(LoopTest, FirstPollOnFifthPassThenEventCycleEveryFifth)
     // ...and from then on on every fifth pass.
     EXPECT_EQ(Passes(4), "C0 C0 C0 O0 D0:106 ");
     EXPECT_EQ(Passes(5), "C0 C0 C0 C0 O0 D0:106 ");
-    EXPECT_EQ(thread.PollState, TGetDataThread::kPollEvents);
+    EXPECT_EQ(thread.PollState[0], TGetDataThread::kPollEvents);
     EXPECT_EQ(hooks.closeWait, 1);
 }
 
@@ -76,7 +76,7 @@ TEST_F(LoopTest, PassTimings)
     // A quiet pass: 10 ms before, 10 ms after the visit.
     thread.RunPass();
     EXPECT_EQ(clock.SleptMs(), 20u);
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     thread.PollTick = 4;
     // The event-cycle pass: 10 ms, then 20 ms and straight to the next pass.
     const uint64_t before = clock.SleptMs();
@@ -110,13 +110,13 @@ TEST_F(LoopTest, PollStateTransitions)
         VirtualClock ck;
         CountingHooks hk;
         TGetDataThread t(st, lk, ck, hk);
-        t.PollState = c.state;
+        t.PollState[0] = c.state;
         t.PollTick = 4;
         st.Cb(0)->FuncTablesChanged = c.funcChanged;
         st.Cb(0)->UirCfgChanged = c.uirChanged;
         t.RunPass();
         EXPECT_EQ(ToString(lk.Take()), c.calls);
-        EXPECT_EQ(t.PollState, c.next);
+        EXPECT_EQ(t.PollState[0], c.next);
         EXPECT_EQ(lk.PortOpen(), c.portLeftOpen);
         // The state that reads a flag clears it; the others leave it.
         if (c.state == 1) {
@@ -130,7 +130,7 @@ TEST_F(LoopTest, PollStateTransitions)
 
 TEST_F(LoopTest, SettingsMenuEventLeadsToOneTableReadAndOneConfigRead)
 {
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     int cycles = 0;
     link.OnDispatch = [&](int32_t cb, int32_t code) {
         if (code == 106 && ++cycles == 2) {
@@ -157,7 +157,7 @@ TEST_F(LoopTest, SettingsMenuEventLeadsToOneTableReadAndOneConfigRead)
 
 TEST_F(LoopTest, PostedRequestRunsInsteadOfPollAndKeepsTick)
 {
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     thread.RunPass();
     thread.RunPass();
     link.Take();
@@ -185,7 +185,7 @@ TEST_F(LoopTest, RequestPostedDuringPollRunsOnNextVisit)
 
 TEST_F(LoopTest, RequestPostedDuringEventCyclePassRunsNext)
 {
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     thread.PollTick = 4;
     link.OnDispatch = [&](int32_t cb, int32_t code) {
         if (code == 106)
@@ -245,7 +245,7 @@ TEST_F(LoopTest, ConsoleOpenDropsRequestsAndHaltsPolling)
     for (int i = 0; i < 23; ++i)
         quiet += "C0 ";
     EXPECT_EQ(Passes(23), quiet);
-    EXPECT_EQ(thread.PollState, 0);
+    EXPECT_EQ(thread.PollState[0], 0);
     EXPECT_EQ(Cb(0).FirstPollPending, 1);
     state.ConsoleOpen = 0;
     // Polling resumes where the counter stands (23 visits: tick 3).
@@ -254,7 +254,7 @@ TEST_F(LoopTest, ConsoleOpenDropsRequestsAndHaltsPolling)
 
 TEST_F(LoopTest, PausedTouchesNothingAndGivesUpAnOpenPort)
 {
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     thread.PollTick = 4;
     thread.RunPass();  // event cycle leaves the port open
     link.Take();
@@ -268,7 +268,7 @@ TEST_F(LoopTest, PausedTouchesNothingAndGivesUpAnOpenPort)
     EXPECT_EQ(Passes(20), "");
     EXPECT_EQ(Cb(0).Request, 21);
     EXPECT_EQ(thread.PollTick, 0);
-    EXPECT_EQ(thread.PollState, 1);
+    EXPECT_EQ(thread.PollState[0], 1);
     // A paused pass sleeps 10 + 10 ms.
     const uint64_t before = clock.SleptMs();
     thread.RunPass();
@@ -329,21 +329,54 @@ TEST_F(LoopTest, ThreeCbsVisitedInTurnEachRequestOnItsOwnCb)
     Cb(2).Request = 17;
     EXPECT_EQ(Passes(3), "O0 D0:8 C0 O1 D1:102 C1 O2 D2:17 C2 ");
     EXPECT_EQ(state.CurrentCb, 0);
-    // The polling cycle belongs to the thread: it runs on whichever CB is
-    // visited when the tick comes round.
+    // The cadence belongs to the thread: a poll runs on whichever CB is
+    // visited when the tick comes round; each CB gets its own journal fetch.
     EXPECT_EQ(Passes(5), "C0 C1 C2 C0 O1 D1:107 C1 ");
     EXPECT_EQ(Cb(1).FirstPollPending, 0);
     EXPECT_EQ(Cb(0).FirstPollPending, 1);
+    EXPECT_EQ(Passes(5), "C2 C0 C1 C2 O0 D0:107 C0 ");
+    EXPECT_EQ(Passes(5), "C1 C2 C0 C1 O2 D2:107 C2 ");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Cb(i).FirstPollPending, 0) << i;
     // The event cycle stays on its CB: the next pass visits it again.
-    EXPECT_EQ(Passes(5), "C2 C0 C1 C2 O0 D0:106 ");
-    EXPECT_EQ(state.CurrentCb, 0);
-    EXPECT_EQ(Passes(2), "C0 C1 ");
+    EXPECT_EQ(Passes(5), "C0 C1 C2 C0 O1 D1:106 ");
+    EXPECT_EQ(state.CurrentCb, 1);
+    EXPECT_EQ(Passes(2), "C1 C2 ");
+}
+
+TEST_F(LoopTest, SettingsReReadComesFromTheCbThatReportedIt)
+{
+    SetCbs(3);
+    for (int i = 0; i < 3; ++i)
+        thread.PollState[i] = TGetDataThread::kPollEvents;
+    bool reported = false;
+    link.OnDispatch = [&](int32_t cb, int32_t code) {
+        if (code == 106 && cb == 2 && !reported) {
+            reported = true;
+            state.Cb(cb)->FuncTablesChanged = 1;
+            state.Cb(cb)->UirCfgChanged = 1;
+        }
+    };
+    for (int i = 0; i < 120; ++i)
+        thread.RunPass();
+    ASSERT_TRUE(reported);
+    int tables[3] = {0, 0, 0}, configs[3] = {0, 0, 0}, cycles[3] = {0, 0, 0};
+    for (const auto& [cb, code] : link.Dispatches()) {
+        tables[cb] += code == 102;
+        configs[cb] += code == 104;
+        cycles[cb] += code == 106;
+    }
+    EXPECT_EQ(tables[2], 1);
+    EXPECT_EQ(configs[2], 1);
+    EXPECT_EQ(tables[0] + tables[1] + configs[0] + configs[1], 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_GT(cycles[i], 3) << i;
 }
 
 TEST_F(LoopTest, PortLeftOpenIsClosedWhenCurrentCbWasMoved)
 {
     SetCbs(2);
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     thread.PollTick = 4;
     EXPECT_EQ(Passes(1), "O0 D0:106 ");
     state.CurrentCb = 1;

@@ -133,7 +133,7 @@ TEST(Handover, StopAfterEventCycleClosesThePortItLeftOpen)
     YieldingClock clock;
     CountingHooks hooks;
     TGetDataThread thread(state, link, clock, hooks);
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     std::atomic<int> cycles{0};
     link.OnDispatch = [&](int32_t, int32_t code) {
         if (code == 106 && cycles.fetch_add(1) == 2)
@@ -154,7 +154,7 @@ TEST(Handover, PauseIsTakenBetweenVisits)
     YieldingClock clock;
     CountingHooks hooks;
     TGetDataThread thread(state, link, clock, hooks);
-    thread.PollState = TGetDataThread::kPollEvents;
+    thread.PollState[0] = TGetDataThread::kPollEvents;
     ASSERT_TRUE(thread.Start());
     while (link.Dispatches().size() < 3)
         std::this_thread::yield();

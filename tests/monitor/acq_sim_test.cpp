@@ -1,0 +1,361 @@
+// The acquisition loop with the real protocol and link against the
+// in-process simulated blocks, on a virtual clock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "FakeAcq.h"
+#include "SimBus.h"
+#include "link/ComPort.h"
+#include "monitor/GetDataThread.h"
+#include "monitor/PostRequest.h"
+#include "monitor/ProtocolAcqLink.h"
+#include "protocol/Protocol.h"
+
+namespace kestrel::test {
+namespace {
+
+using sim::SimBus;
+using sim::SimCmd;
+using sim::TSimCb;
+using sim::TSimCbOptions;
+
+// Posts a window's request at the start of one chosen code's run.
+class PostingLink final : public IAcqLink {
+public:
+    PostingLink(IAcqLink& inner, TGlobalState& state) : inner_(inner), state_(state) {}
+    void OpenPortForCb(int32_t cb) override { inner_.OpenPortForCb(cb); }
+    void ClosePortForCb(int32_t cb) override { inner_.ClosePortForCb(cb); }
+    bool IsKnownCode(int32_t code) const override { return inner_.IsKnownCode(code); }
+    void Dispatch(int32_t cb, int32_t code) override
+    {
+        if (code == when)
+            state_.Cb(cb)->Request = post;
+        inner_.Dispatch(cb, code);
+    }
+    int32_t when = 0;
+    int32_t post = 0;
+
+private:
+    IAcqLink& inner_;
+    TGlobalState& state_;
+};
+
+// Everything from the port object up, on one clock that only moves when
+// somebody sleeps on it (the thread's and the link's pauses).
+struct Rig {
+    explicit Rig(ISleeper& sleeper, IClock& clk) : bus(clk), protocol(state, port, sleeper, hooks)
+    {
+        thread = std::make_unique<TGetDataThread>(state, posting, sleeper, hooks);
+    }
+    // A block on `portNumber` at `address`, with a CB record that reaches it.
+    TSimCb& AddCb(int32_t portNumber, uint8_t address, uint32_t baud = 9600)
+    {
+        TSimCbOptions o;
+        o.Address = address;
+        o.Line.Baud = static_cast<int32_t>(baud);
+        TSimCb& sim = bus.Attach(portNumber, o);
+        const int32_t index = added++;
+        {
+            std::lock_guard lock(state.RecordLock);
+            state.EnsureAllocated(index + 1);
+            state.CbCount = index + 1;
+        }
+        TCbData& cb = *state.Cb(index);
+        cb.PortNumber = static_cast<uint8_t>(portNumber);
+        cb.Address = address;
+        cb.Baud = baud;
+        return sim;
+    }
+    void Passes(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            thread->RunPass();
+    }
+
+    TGlobalState state;
+    SimBus bus;
+    TComPort port{bus};
+    CountingHooks hooks;
+    TCbProtocol protocol;
+    TProtocolAcqLink link{protocol};
+    PostingLink posting{link, state};
+    std::unique_ptr<TGetDataThread> thread;
+    int32_t added = 0;
+};
+
+struct SteppedRig : Rig {
+    SteppedRig() : Rig(clock, clock) {}
+    VirtualClock clock;
+};
+
+// A journal of n power-on records (no reset record, which would end the
+// thread's fetch early).
+void FillPlainJournal(TSimCb& sim, int n)
+{
+    for (int i = 0; i < n; ++i)
+        sim.AddJournalRecord(sim::TSimEvent{sim::EvPowerOn, 0, 0, 0, 1000 * (i + 1)});
+}
+
+// Let UIR `uir` be polled by the simulated block, so arcs on it are reported.
+void PollUir(TSimCb& sim, int uir)
+{
+    sim.ConfigureUir(uir, true, true, 0, 1, 2, true, true, true);
+}
+
+TEST(AcqSim, FirstPollFetchesTheJournalOnTheFifthPassThenEventCycles)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    FillPlainJournal(sim, 3);
+    r.Passes(4);
+    EXPECT_EQ(sim.TotalRequests(), 0u);
+    EXPECT_EQ(r.bus.OpenPortNumber(), 0);
+    EXPECT_EQ(r.state.Cb(0)->FirstPollPending, 1);
+
+    r.Passes(1);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetLink), 1u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadJournal), 4u);  // three records and the end
+    EXPECT_EQ(sim.RequestCount(SimCmd::Poll), 0u);
+    EXPECT_EQ(r.state.Cb(0)->Events.Count(), 3);
+    EXPECT_EQ(r.state.Cb(0)->FirstPollPending, 0);
+    EXPECT_EQ(r.state.Cb(0)->JournalError, 0);
+    EXPECT_EQ(r.hooks.closeWait, 1);
+    EXPECT_EQ(r.bus.OpenPortNumber(), 0);
+
+    sim.ResetCounts();
+    r.Passes(4);
+    EXPECT_EQ(sim.TotalRequests(), 0u);
+    r.Passes(1);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetFcb), 1u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::Poll), 1u);
+    EXPECT_EQ(r.bus.OpenPortNumber(), 1);  // left open by the event cycle
+    r.Passes(1);
+    EXPECT_EQ(r.bus.OpenPortNumber(), 0);
+    r.Passes(4);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetFcb), 2u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadTable), 0u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadSegment), 0u);
+}
+
+TEST(AcqSim, ArcReachesTheModelOnTheNextEventCycle)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    PollUir(sim, 5);
+    r.Passes(5);
+    ASSERT_TRUE(sim.RaiseArc(5, 2, 10, 1));
+    EXPECT_EQ(r.state.Cb(0)->Uir[4].ChArc2, 0);
+    r.Passes(5);
+    TCbData& cb = *r.state.Cb(0);
+    EXPECT_EQ(cb.Uir[4].ChArc2, 1);
+    EXPECT_EQ(cb.Uir[4].ChArc1, 0);
+    EXPECT_EQ(cb.NewEventCount, 3);  // arc, MTZ-1, outputs
+    // All three at the front of the list, the arc among them.
+    const std::vector<TEventData> list = cb.Events.Snapshot();
+    ASSERT_EQ(list.size(), 3u);
+    int arcs = 0;
+    for (const TEventData& e : list)
+        arcs += e.Code == 0xA2 && e.UirAddress == 5 && e.Interval == 10;
+    EXPECT_EQ(arcs, 1);
+    EXPECT_GE(r.hooks.restore, 1);
+}
+
+TEST(AcqSim, SettingsMenuLeftLeadsToExactlyOneTableAndOneConfigRead)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    r.Passes(5);  // journal
+    sim.EnterMenu();
+    sim.LeaveMenu();
+    sim.ResetCounts();
+    r.Passes(60);
+    // Four tables once, eleven UIR segments once, and event cycles around them.
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadTable), 4u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadSegment), 11u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetFcb), 10u);
+    EXPECT_EQ(r.state.Cb(0)->FuncReadError, 0);
+    EXPECT_EQ(r.state.Cb(0)->UirReadError, 0);
+    EXPECT_EQ(r.state.Cb(0)->FuncTablesChanged, 0);
+    EXPECT_EQ(r.state.Cb(0)->UirCfgChanged, 0);
+    EXPECT_EQ(r.thread->PollState[0], TGetDataThread::kPollEvents);
+}
+
+TEST(AcqSim, TablesReadAfterMenuMatchTheBlock)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    r.Passes(5);
+    sim.SetTableWire(2, 1, static_cast<uint8_t>(~0x15));
+    PollUir(sim, 7);
+    sim.EnterMenu();
+    sim.LeaveMenu();
+    r.Passes(30);
+    TCbData& cb = *r.state.Cb(0);
+    EXPECT_EQ(cb.FuncTable[1][2], 0x15);
+    EXPECT_EQ(cb.Uir[6].PollEnabled, 1);
+    EXPECT_EQ(cb.Uir[6].InputFunction3, 2);
+}
+
+TEST(AcqSim, RequestPostedDuringJournalFetchRunsOnTheNextVisit)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    FillPlainJournal(sim, 20);
+    sim.SetClock({2024, 5, 6, 7, 8, 9, 0});
+    r.posting.when = ReqFetchJournal2;
+    r.posting.post = ReqReadClock;
+    r.Passes(5);
+    // The fetch was not cut short, and the clock was not read yet.
+    EXPECT_EQ(r.state.Cb(0)->Events.Count(), 20);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadClock), 0u);
+    EXPECT_EQ(r.state.Cb(0)->Request, ReqReadClock);
+    r.Passes(1);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadClock), 1u);
+    EXPECT_EQ(r.state.Cb(0)->Request, 0);
+    EXPECT_EQ(r.state.Cb(0)->ClockHour, 7);
+    EXPECT_EQ(r.state.Cb(0)->ClockMinute, 8);
+}
+
+TEST(AcqSim, ConsoleOpenStopsAllTrafficAndThePollingState)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    r.state.ConsoleOpen = 1;
+    r.state.Cb(0)->Request = ReqResetCb;
+    r.Passes(40);
+    EXPECT_EQ(sim.TotalRequests(), 0u);
+    EXPECT_EQ(r.state.Cb(0)->Request, 0);
+    EXPECT_EQ(r.thread->PollState[0], TGetDataThread::kPollJournal);
+    EXPECT_EQ(r.state.Cb(0)->FirstPollPending, 1);
+    r.state.ConsoleOpen = 0;
+    r.Passes(5);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetLink), 1u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetCb), 0u);
+}
+
+TEST(AcqSim, DisabledBlockIsNeverServed)
+{
+    SteppedRig r;
+    TSimCb& off = r.AddCb(1, 1);
+    TSimCb& on = r.AddCb(2, 2);
+    r.state.Cb(0)->Enabled = 0;
+    r.state.Cb(0)->Request = ReqReadAllFuncTables;
+    FakeWaitUi ui;
+    ui.OnPause = [&] { r.thread->RunPass(); };
+    PostArgs a = PostArgs::Standard(ReqReadClock);
+    a.Cb = 0;
+    EXPECT_EQ(PostRequestAndWait(r.state, ui, a).Status, PostStatus::NotPosted);
+    r.Passes(60);
+    EXPECT_EQ(off.TotalRequests(), 0u);
+    EXPECT_GT(on.TotalRequests(), 0u);
+    EXPECT_EQ(r.state.Cb(0)->Request, ReqReadAllFuncTables);
+    EXPECT_EQ(r.state.Cb(0)->FirstPollPending, 0);
+}
+
+class AcqSimBlocks : public ::testing::TestWithParam<int> {};
+
+TEST_P(AcqSimBlocks, EachRequestLandsOnItsOwnBlock)
+{
+    // Blocks on different ports and addresses.
+    struct Where {
+        int32_t port;
+        uint8_t address;
+        uint32_t baud;
+    };
+    const Where where[] = {{1, 3, 9600}, {2, 9, 19200}, {3, 1, 9600}};
+    const int n = GetParam();
+    SteppedRig r;
+    std::vector<TSimCb*> sims;
+    for (int i = 0; i < n; ++i) {
+        sims.push_back(&r.AddCb(where[i].port, where[i].address, where[i].baud));
+        sims.back()->SetClock({2020 + i, 1 + i, 10 + i, 11 + i, 20 + i, 30 + i, 0});
+    }
+    FakeWaitUi ui;
+    ui.OnPause = [&] { r.thread->RunPass(); };
+    for (int round = 0; round < 3; ++round) {
+        for (int i = n - 1; i >= 0; --i) {
+            SCOPED_TRACE(i);
+            PostArgs a = PostArgs::Standard(ReqReadClock);
+            a.Cb = i;
+            const PostResult res = PostRequestAndWait(r.state, ui, a);
+            EXPECT_EQ(res.Status, PostStatus::Done);
+            EXPECT_EQ(res.Cb, i);
+            const TCbData& cb = *r.state.Cb(i);
+            EXPECT_EQ(cb.ClockYear, static_cast<uint32_t>(20 + i));
+            EXPECT_EQ(cb.ClockMonth, 1 + i);
+            EXPECT_EQ(cb.ClockHour, 11 + i);
+            EXPECT_EQ(cb.ClockReadError, 0);
+        }
+    }
+    for (int i = 0; i < n; ++i)
+        EXPECT_EQ(sims[i]->RequestCount(SimCmd::ReadClock), 3u) << i;
+    // The automatic polling visited every block too.
+    r.Passes(20 * n);
+    for (int i = 0; i < n; ++i)
+        EXPECT_EQ(r.state.Cb(i)->FirstPollPending, 0) << i;
+    EXPECT_TRUE(ui.Log.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(TwoAndThree, AcqSimBlocks, ::testing::Values(2, 3));
+
+struct RealRig : Rig {
+    RealRig() : Rig(sleeper, sleeper.clock) {}
+    YieldingClock sleeper;
+};
+
+TEST(AcqSimThread, ShutdownDuringJournalFetchFinishesTheFetch)
+{
+    RealRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    FillPlainJournal(sim, 300);
+    ASSERT_TRUE(r.thread->Start());
+    while (sim.RequestCount(SimCmd::ReadJournal) < 20)
+        std::this_thread::yield();
+    r.state.Cb(0)->Request = ReqReadAllFuncTables;  // posted, not yet taken
+    r.thread->Stop();
+    EXPECT_TRUE(r.thread->Finished());
+    // The fetch ran to its limit of 255 records; the dropped request was never sent.
+    EXPECT_EQ(r.state.Cb(0)->Events.Count(), 255);
+    EXPECT_EQ(r.state.Cb(0)->JournalError, 0);
+    EXPECT_EQ(r.state.Cb(0)->FirstPollPending, 0);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadTable), 0u);
+    EXPECT_EQ(r.state.Cb(0)->Request, 0);
+    EXPECT_EQ(r.bus.OpenPortNumber(), 0);
+    const uint32_t total = sim.TotalRequests();
+    std::this_thread::yield();
+    EXPECT_EQ(sim.TotalRequests(), total);
+}
+
+TEST(AcqSimThread, WindowRequestsOnThreeBlocksWhileThreadPolls)
+{
+    RealRig r;
+    TSimCb* sims[3] = {&r.AddCb(1, 1), &r.AddCb(1, 2), &r.AddCb(2, 5)};
+    for (int i = 0; i < 3; ++i) {
+        PollUir(*sims[i], 10 + i);
+        sims[i]->EnterMenu();
+        sims[i]->LeaveMenu();
+    }
+    ASSERT_TRUE(r.thread->Start());
+    struct SpinUi : FakeWaitUi {
+        void Pause(uint32_t) override { std::this_thread::yield(); }
+    } ui;
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < 3; ++i) {
+            PostArgs a = PostArgs::Standard(ReqReadUirConfig, 0);
+            a.Cb = i;
+            r.state.Cb(i)->Uir[9 + i].PollEnabled = 0;
+            ASSERT_EQ(PostRequestAndWait(r.state, ui, a).Status, PostStatus::Done);
+            EXPECT_EQ(r.state.Cb(i)->Uir[9 + i].PollEnabled, 1);
+        }
+    }
+    r.thread->Stop();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(sims[i]->RequestCount(SimCmd::ReadSegment) % 11, 0u) << i;
+    EXPECT_TRUE(ui.Log.empty());
+}
+
+}  // namespace
+}  // namespace kestrel::test

@@ -66,8 +66,12 @@ std::vector<uint8_t> TLink::ShortFrame(uint8_t c, uint8_t a)
 std::vector<uint8_t> TLink::LongFrame(uint8_t c, uint8_t a, uint8_t ci, std::span<const uint8_t> data)
 {
     const auto l = static_cast<uint8_t>(3 + data.size());
-    std::vector<uint8_t> f{0x68, l, l, 0x68, c, a, ci};
-    f.insert(f.end(), data.begin(), data.end());
+    std::vector<uint8_t> f;
+    f.reserve(data.size() + 9);
+    for (uint8_t b : {uint8_t{0x68}, l, l, uint8_t{0x68}, c, a, ci})
+        f.push_back(b);
+    for (uint8_t b : data)
+        f.push_back(b);
     f.push_back(CheckSum(std::span<const uint8_t>(f).subspan(4)));
     f.push_back(0x16);
     return f;

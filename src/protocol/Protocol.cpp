@@ -325,8 +325,12 @@ int TCbProtocol::ReqReadFuncTable(int32_t cb, int mode, bool fcb)
             link_.Log(kHeadings[mode]);
             std::string line;
             for (int k = 0; k < 4; ++k) {
-                line += "F" + std::to_string(k) + "_" + std::to_string(mode + 1) + " = " +
-                        Hex2(rec->FuncTable[k][mode].load());
+                line += 'F';
+                line += static_cast<char>('0' + k);
+                line += '_';
+                line += static_cast<char>('1' + mode);
+                line += " = ";
+                line += Hex2(rec->FuncTable[k][mode].load());
                 line += (mode == 3 && k == 3) ? ";" : "; ";
             }
             link_.Log(line);

@@ -480,8 +480,9 @@ TEST(Exchange, DataProfileAcceptAndReject)
         const std::vector<std::string> tail(r.hooks.Lines.begin() + 4, r.hooks.Lines.end());
         EXPECT_EQ(tail, c.Tail);
         EXPECT_EQ(r.dev.ReadSizes[0], 4u);
-        if (r.dev.ReadSizes.size() > 1)
+        if (r.dev.ReadSizes.size() > 1) {
             EXPECT_EQ(r.dev.ReadSizes[1], static_cast<size_t>(c.Answer[1]) + 2);
+        }
     }
 }
 

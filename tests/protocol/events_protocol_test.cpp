@@ -188,14 +188,18 @@ TEST(EventEffects, ArcsFaultsLinksMtzAndReset)
         const bool expectSet = (c.Code >= 0xB1 && c.Code <= 0xB3) ||
                                (known && ((c.Code >= 0xA1 && c.Code <= 0xA3) || (c.Code >= 0xE0 && c.Code <= 0xE3)));
         EXPECT_EQ(set, expectSet ? 1 : 0);
-        if (c.Code == 0xA2 && known)
+        if (c.Code == 0xA2 && known) {
             EXPECT_EQ(r.cb().Uir[c.Uir - 1].ChArc2.load(), 1);
-        if (c.Code == 0xE0 && known)
+        }
+        if (c.Code == 0xE0 && known) {
             EXPECT_EQ(r.cb().UirLinkLost[c.Uir - 1].load(), 1);
-        if (c.Code == 0xE3 && known)
+        }
+        if (c.Code == 0xE3 && known) {
             EXPECT_EQ(r.cb().Uir[c.Uir - 1].ChFault3.load(), 1);
-        if (c.Code == 0xB3)
+        }
+        if (c.Code == 0xB3) {
             EXPECT_EQ(r.cb().MtzActive[2].load(), 1);
+        }
     }
 }
 

@@ -287,8 +287,9 @@ TEST(ShortAnswers, TooFewDataBytesStoreNothing)
         EXPECT_EQ(r.cb().OutputsState.load(), 0);
         EXPECT_EQ(r.cb().ClockSecond.load(), 0);
         EXPECT_EQ(r.cb().FailCount.load(), 1);
-        if (c.Code == ReqReadClock)
+        if (c.Code == ReqReadClock) {
             EXPECT_EQ(r.cb().ClockReadError.load(), 1);
+        }
         // One byte more is enough.
         Rig ok;
         data.push_back(0x11);

@@ -209,15 +209,18 @@ int ParseConfig(const uint8_t* data, std::size_t size, std::vector<TCbSettings>&
                      "CB count " + std::to_string(count) + " exceeds the limit of " + std::to_string(kMaxCbCount)};
             return -2;
         }
-        std::vector<TCbSettings> staged(count);
+        // Records are added as they are read, so memory follows what the
+        // file holds rather than what its count claims.
+        std::vector<TCbSettings> staged;
         for (uint32_t c = 0; c < count; ++c) {
+            TCbSettings& cb = staged.emplace_back();
             const std::string p = "Cb[" + std::to_string(c) + "]";
-            if (!ReadCbBlock(in, staged[c], p)) {
+            if (!ReadCbBlock(in, cb, p)) {
                 error = in.error;
                 return -2;
             }
             for (int i = 0; i < kUirCount; ++i)
-                if (ReadUirRecord(in, staged[c].Uir[i], p + ".Uir[" + std::to_string(i) + "]") != 0) {
+                if (ReadUirRecord(in, cb.Uir[i], p + ".Uir[" + std::to_string(i) + "]") != 0) {
                     error = in.error;
                     return -2;
                 }

@@ -73,7 +73,7 @@ struct Fixture {
         st.RegKeyPassword = kPwd;
         st.MarkAllUirsPresent();
     }
-    std::string Path(const std::string& name) const { return (scratch.Dir() / name).string(); }
+    std::string Path(const std::string& name) const { return U8Str(scratch.Dir() / name); }
     // A good configuration file with a recognisable first CB name.
     std::string GoodFile(const std::string& name, const std::string& cbName = "Подстанция 7")
     {
@@ -441,7 +441,7 @@ TEST(Startup, CodeRecoveryPaths)
         f.store.failWrites = c.failWrites;
         f.prompt.script.assign(c.script.begin(), c.script.end());
         if (c.breakFileAfterCodeStored)
-            f.prompt.onChangeDialog = [&] { WriteBytes(file, "\x01"); };
+            f.prompt.onChangeDialog = [&] { WriteBytes(U8Path(file), "\x01"); };
         EXPECT_EQ(RunStartupLoad(f.st, f.store, f.prompt), c.expect);
         EXPECT_EQ(f.prompt.log, c.expectLog);
         EXPECT_EQ(f.st.AccessCode, c.expectCode);

@@ -22,6 +22,18 @@ namespace kestrel::testutil {
 
 namespace fs = std::filesystem;
 
+// Paths from and to UTF-8 text, the same on every platform (a narrow
+// std::string path means the ANSI code page on Windows).
+inline fs::path U8Path(const std::string& utf8)
+{
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string U8Str(const fs::path& p)
+{
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
 // A fresh folder, removed again with everything in it.
 class ScratchDir {
 public:
@@ -47,7 +59,7 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     const fs::path& Path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
+    fs::path operator/(const std::string& name) const { return path_ / U8Path(name); }
     // Every entry of the folder, by name.
     std::set<std::string> Entries() const
     {

@@ -420,6 +420,9 @@ TSimEvent TSimCb::Stamp(TSimEvent e) const
 void TSimCb::RecordEvent(const TSimEvent& raw)
 {
     const TSimEvent e = Stamp(raw);
+    // The block's buffer of unreported events is finite: the oldest go.
+    if (queue_.size() >= opt_.JournalCapacity)
+        queue_.pop_front();
     queue_.push_back(e);
     journal_.push_front(e);
     if (opt_.JournalNewestFirst && journalCursor_ > 0)

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "link/ComPort.h"
 #include "link/SerialDeviceOs.h"
@@ -207,3 +208,58 @@ TEST(CbsimPty, ClientStackAgainstTheProgram)
 
 }  // namespace
 }  // namespace kestrel::sim::test
+
+#ifdef KESTREL_CONSOLE
+namespace kestrel::sim::test {
+namespace {
+
+// Runs kestrel-console to the end; its output and exit code.
+int RunConsole(const std::vector<std::string>& args, const std::string& xdg, std::string& out)
+{
+    std::vector<std::string> a = args;
+    a.insert(a.begin(), KESTREL_CONSOLE);
+    TChildProcess p;
+    if (!p.Start(a, {"XDG_CONFIG_HOME=" + xdg}))
+        return -1;
+    std::string line;
+    while (p.ReadLine(line, 20000)) {
+    }
+    out = p.Output();
+    return p.StopWith(0, 5000);
+}
+
+TEST(CbsimPty, HeadlessConsoleAgainstTheProgram)
+{
+    TSim sim;
+    const std::string file = sim.WriteScenario("uir 1-2 poll=on control=123\njournal 3\nclock 2013-10-02 17:30:05\nclock stop\n");
+    ASSERT_TRUE(sim.Start({"--scenario", file, "--register", "COM9"})) << sim.proc.Output();
+    const std::string xdg = sim.dir.Path().string();
+
+    std::string out;
+    EXPECT_EQ(RunConsole({"--port", "COM9", "ReqReadClock"}, xdg, out), 0) << out;
+    EXPECT_NE(out.find("Переданные байты: \n68; 03; 03; 68; 5B; 01; 3C; 98; 16; \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Полученные байты: \n68; 09; 09; 68; \n08; 01; 3C; 05; 30; 17; 02; 10; 13; B6; 16; \nКонтрольная сумма: B6;"), std::string::npos) << out;
+    EXPECT_NE(out.find("Время/дата центрального блока: 17:30:5  2/10/13"), std::string::npos) << out;
+    EXPECT_NE(out.find("result: 0"), std::string::npos) << out;
+
+    EXPECT_EQ(RunConsole({"--port", sim.pty, "journal"}, xdg, out), 0) << out;
+    EXPECT_NE(out.find("\n3;   "), std::string::npos) << out;
+    EXPECT_EQ(out.find("\n4;   "), std::string::npos) << out;
+
+    // A block that is not there: no answer, a failure result.
+    EXPECT_EQ(RunConsole({"--port", sim.pty, "--address", "2", "ReqResetLink"}, xdg, out), 1) << out;
+    EXPECT_NE(out.find("Нет ответа от центрального блока (ЦБ)"), std::string::npos) << out;
+
+    // Watching for events while the installation raises an arc.
+    TChildProcess watch;
+    ASSERT_TRUE(watch.Start({KESTREL_CONSOLE, "--port", sim.pty, "watch"}, {"XDG_CONFIG_HOME=" + xdg}));
+    std::this_thread::sleep_for(milliseconds(300));
+    sim.proc.Send("arc 2 3 interval 5");
+    EXPECT_TRUE(watch.WaitFor("ДЗ на входе 3, УИР 2, интервал 5", 10000)) << watch.Output();
+    EXPECT_EQ(watch.StopWith(SIGINT, 10000), 0) << watch.Output();
+    EXPECT_EQ(sim.proc.StopWith(SIGINT), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::sim::test
+#endif

@@ -3,7 +3,9 @@
 // means both read the wire the same way.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "SimBus.h"
 #include "SimEvent.h"
@@ -509,6 +511,37 @@ TEST(ClientAgainstSim, WholeStackRunsInVirtualTime)
     EXPECT_GT(r.clock.NowMs(), 60000u);
     // ... in well under a few seconds of real time.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace kestrel::sim
+
+namespace kestrel::sim {
+namespace {
+
+// The installation acts while the PC side polls from another thread, as the
+// stdin console and the acquisition thread do with the real program.
+TEST(ClientAgainstSim, BlockDrivenWhileAnotherThreadPolls)
+{
+    ClientRig r;
+    r.sim.ConfigureUir(9, true, true, 1, 1, 1, true, true, true);
+    std::atomic<bool> done{false};
+    std::thread pc([&] {
+        for (int i = 0; i < 200 && !done.load(); ++i)
+            r.proto.ReqEventCycle(0);
+    });
+    for (int i = 0; i < 30; ++i) {
+        r.sim.RaiseArc(9, 1 + i % 3);
+        std::string reply;
+        r.bus.Command("mtz 2", reply);
+        std::this_thread::yield();
+    }
+    done = true;
+    pc.join();
+    // Whatever the cycles did not drain yet comes with the next one.
+    while (r.sim.PendingEvents() > 0)
+        ASSERT_EQ(r.proto.ReqEventCycle(0), 0);
+    EXPECT_EQ(r.Events().size(), 30u * 4u);
 }
 
 }  // namespace

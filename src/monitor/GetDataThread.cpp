@@ -138,11 +138,12 @@ void TGetDataThread::Visit()
 
 TGetDataThread::VisitEnd TGetDataThread::AutoPoll(int32_t index, TCbData& cb)
 {
-    const int32_t tick = PollTick.load() + 1;
-    PollTick = tick;
+    Atom<int32_t>& pollTick = PollTick[static_cast<size_t>(index)];
+    const int32_t tick = pollTick.load() + 1;
+    pollTick = tick;
     if (tick < PollPeriod.load())
         return VisitEnd::Close;
-    PollTick = 0;
+    pollTick = 0;
     if (state_.ConsoleOpen.load() != 0)
         return VisitEnd::Close;
 

@@ -7,12 +7,14 @@
 // cycle, with a re-read of the function tables and the UIR configuration
 // after the block reports that its local settings menu was left).
 //
-// The polling cadence (PollTick, PollPeriod) belongs to the thread: a poll
-// runs on every fifth visit without a request, on whichever CB is visited
-// then. The polling state belongs to each CB (PollState[cb]): every block
-// gets its own journal fetch, and the tables and the UIR configuration are
-// re-read from the block that reported the change, not from whichever
-// block the cadence happens to land on next.
+// Polling is kept per CB: PollTick[cb] counts the visits of that CB without
+// a request, and every PollPeriod-th of them runs the CB's next automatic
+// poll, whose state is PollState[cb]. So every block gets its own journal
+// fetch and its own event cycles (a count shared by all blocks would, with
+// two or four blocks and the event-cycle pass that stays on its block, land
+// on the same block for ever), and the tables and the UIR configuration are
+// re-read from the block that reported the change. With one block this is
+// the same as a single counter.
 //
 // Threads: Running, Paused, PollState and PollTick are Atom<> so the
 // user-interface thread may read and write them while the thread runs. The
@@ -75,9 +77,9 @@ public:
 
     Atom<int32_t> Running{1};
     Atom<int32_t> Paused{0};
-    // Polling state of each CB, by CB index.
+    // By CB index.
     std::array<Atom<int32_t>, kMaxCbCount> PollState{};
-    Atom<int32_t> PollTick{0};
+    std::array<Atom<int32_t>, kMaxCbCount> PollTick{};
     Atom<int32_t> PollPeriod{5};
 
 private:

@@ -297,6 +297,17 @@ TEST_P(AcqSimBlocks, EachRequestLandsOnItsOwnBlock)
     for (int i = 0; i < n; ++i)
         EXPECT_EQ(r.state.Cb(i)->FirstPollPending, 0) << i;
     EXPECT_TRUE(ui.Log.empty());
+    // Every block's events reach its own record.
+    for (int i = 0; i < n; ++i) {
+        PollUir(*sims[i], 20 + i);
+        ASSERT_TRUE(sims[i]->RaiseArc(20 + i, 1 + i, 5, 1));
+    }
+    r.Passes(6 * n + 2);
+    for (int i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        for (int j = 0; j < n; ++j)
+            EXPECT_EQ(r.state.Cb(i)->Uir[19 + j].ChArc(1 + j), i == j ? 1 : 0) << j;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(TwoAndThree, AcqSimBlocks, ::testing::Values(2, 3));

@@ -38,7 +38,7 @@ TEST_F(LoopTest, FreshThreadFields)
     EXPECT_EQ(thread.Running, 1);
     EXPECT_EQ(thread.Paused, 0);
     EXPECT_EQ(thread.PollState[0], 0);
-    EXPECT_EQ(thread.PollTick, 0);
+    EXPECT_EQ(thread.PollTick[0], 0);
     EXPECT_EQ(thread.PollPeriod, 5);
     EXPECT_FALSE(thread.Finished());
 }
@@ -49,14 +49,14 @@ TEST_F(LoopTest, FirstPollOnFifthPassThenEventCycleEveryFifth)
     EXPECT_EQ(Passes(4), "C0 C0 C0 C0 ");
     EXPECT_EQ(Cb(0).FirstPollPending, 1);
     EXPECT_EQ(hooks.closeWait, 0);
-    EXPECT_EQ(thread.PollTick, 4);
+    EXPECT_EQ(thread.PollTick[0], 4);
 
     // Fifth: the journal fetch, FirstPollPending cleared, wait window closed.
     EXPECT_EQ(Passes(1), "O0 D0:107 C0 ");
     EXPECT_EQ(Cb(0).FirstPollPending, 0);
     EXPECT_EQ(hooks.closeWait, 1);
     EXPECT_EQ(thread.PollState[0], TGetDataThread::kPollEvents);
-    EXPECT_EQ(thread.PollTick, 0);
+    EXPECT_EQ(thread.PollTick[0], 0);
 
     // Tenth: the event cycle leaves the port open; the next pass closes it.
     EXPECT_EQ(Passes(4), "C0 C0 C0 C0 ");
@@ -77,7 +77,7 @@ TEST_F(LoopTest, PassTimings)
     thread.RunPass();
     EXPECT_EQ(clock.SleptMs(), 20u);
     thread.PollState[0] = TGetDataThread::kPollEvents;
-    thread.PollTick = 4;
+    thread.PollTick[0] = 4;
     // The event-cycle pass: 10 ms, then 20 ms and straight to the next pass.
     const uint64_t before = clock.SleptMs();
     thread.RunPass();
@@ -111,7 +111,7 @@ TEST_F(LoopTest, PollStateTransitions)
         CountingHooks hk;
         TGetDataThread t(st, lk, ck, hk);
         t.PollState[0] = c.state;
-        t.PollTick = 4;
+        t.PollTick[0] = 4;
         st.Cb(0)->FuncTablesChanged = c.funcChanged;
         st.Cb(0)->UirCfgChanged = c.uirChanged;
         t.RunPass();
@@ -166,7 +166,7 @@ TEST_F(LoopTest, PostedRequestRunsInsteadOfPollAndKeepsTick)
     EXPECT_EQ(Cb(0).Request, 0);
     EXPECT_EQ(thread.RequestsServed(), 1u);
     // A served request does not count as a visit without a request.
-    EXPECT_EQ(thread.PollTick, 2);
+    EXPECT_EQ(thread.PollTick[0], 2);
     EXPECT_EQ(Passes(3), "C0 C0 O0 D0:106 ");
 }
 
@@ -186,7 +186,7 @@ TEST_F(LoopTest, RequestPostedDuringPollRunsOnNextVisit)
 TEST_F(LoopTest, RequestPostedDuringEventCyclePassRunsNext)
 {
     thread.PollState[0] = TGetDataThread::kPollEvents;
-    thread.PollTick = 4;
+    thread.PollTick[0] = 4;
     link.OnDispatch = [&](int32_t cb, int32_t code) {
         if (code == 106)
             state.Cb(cb)->Request = 104;
@@ -255,7 +255,7 @@ TEST_F(LoopTest, ConsoleOpenDropsRequestsAndHaltsPolling)
 TEST_F(LoopTest, PausedTouchesNothingAndGivesUpAnOpenPort)
 {
     thread.PollState[0] = TGetDataThread::kPollEvents;
-    thread.PollTick = 4;
+    thread.PollTick[0] = 4;
     thread.RunPass();  // event cycle leaves the port open
     link.Take();
     ASSERT_TRUE(link.PortOpen());
@@ -267,7 +267,7 @@ TEST_F(LoopTest, PausedTouchesNothingAndGivesUpAnOpenPort)
     EXPECT_TRUE(thread.PauseTaken());
     EXPECT_EQ(Passes(20), "");
     EXPECT_EQ(Cb(0).Request, 21);
-    EXPECT_EQ(thread.PollTick, 0);
+    EXPECT_EQ(thread.PollTick[0], 0);
     EXPECT_EQ(thread.PollState[0], 1);
     // A paused pass sleeps 10 + 10 ms.
     const uint64_t before = clock.SleptMs();
@@ -300,7 +300,7 @@ TEST_F(LoopTest, DisabledOnlyCbAdvancesAndSleeps)
     Cb(0).Enabled = 0;
     EXPECT_EQ(Passes(10), "");
     EXPECT_EQ(state.CurrentCb, 0);
-    EXPECT_EQ(thread.PollTick, 0);
+    EXPECT_EQ(thread.PollTick[0], 0);
     EXPECT_EQ(clock.SleptMs(), 200u);
 }
 
@@ -329,19 +329,50 @@ TEST_F(LoopTest, ThreeCbsVisitedInTurnEachRequestOnItsOwnCb)
     Cb(2).Request = 17;
     EXPECT_EQ(Passes(3), "O0 D0:8 C0 O1 D1:102 C1 O2 D2:17 C2 ");
     EXPECT_EQ(state.CurrentCb, 0);
-    // The cadence belongs to the thread: a poll runs on whichever CB is
-    // visited when the tick comes round; each CB gets its own journal fetch.
-    EXPECT_EQ(Passes(5), "C0 C1 C2 C0 O1 D1:107 C1 ");
-    EXPECT_EQ(Cb(1).FirstPollPending, 0);
-    EXPECT_EQ(Cb(0).FirstPollPending, 1);
-    EXPECT_EQ(Passes(5), "C2 C0 C1 C2 O0 D0:107 C0 ");
-    EXPECT_EQ(Passes(5), "C1 C2 C0 C1 O2 D2:107 C2 ");
+    // Each CB's fifth visit without a request runs its own journal fetch.
+    std::string quiet;
+    for (int i = 0; i < 4; ++i)
+        quiet += "C0 C1 C2 ";
+    EXPECT_EQ(Passes(12), quiet);
+    EXPECT_EQ(Passes(3), "O0 D0:107 C0 O1 D1:107 C1 O2 D2:107 C2 ");
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Cb(i).FirstPollPending, 0) << i;
+    EXPECT_EQ(Passes(12), quiet);
     // The event cycle stays on its CB: the next pass visits it again.
-    EXPECT_EQ(Passes(5), "C0 C1 C2 C0 O1 D1:106 ");
-    EXPECT_EQ(state.CurrentCb, 1);
-    EXPECT_EQ(Passes(2), "C1 C2 ");
+    EXPECT_EQ(Passes(1), "O0 D0:106 ");
+    EXPECT_EQ(state.CurrentCb, 0);
+    EXPECT_EQ(Passes(5), "C0 O1 D1:106 C1 O2 D2:106 C2 ");
+}
+
+TEST(LoopFairness, EveryCbGetsItsShareOfEventCycles)
+{
+    // A count shared by all CBs would land on the same CB for ever with two
+    // or four of them.
+    for (int32_t n = 1; n <= 6; ++n) {
+        SCOPED_TRACE(n);
+        TGlobalState st;
+        {
+            std::lock_guard lock(st.RecordLock);
+            st.EnsureAllocated(n);
+            st.CbCount = n;
+        }
+        FakeLink lk;
+        VirtualClock ck;
+        CountingHooks hk;
+        TGetDataThread t(st, lk, ck, hk);
+        for (int i = 0; i < 60 * n; ++i)
+            t.RunPass();
+        std::vector<int> cycles(static_cast<size_t>(n), 0), journals(static_cast<size_t>(n), 0);
+        for (const auto& [cb, code] : lk.Dispatches()) {
+            cycles[static_cast<size_t>(cb)] += code == 106;
+            journals[static_cast<size_t>(cb)] += code == 107;
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            EXPECT_EQ(journals[static_cast<size_t>(i)], 1) << i;
+            EXPECT_GE(cycles[static_cast<size_t>(i)], 9) << i;
+            EXPECT_LE(cycles[static_cast<size_t>(i)], 11) << i;
+        }
+    }
 }
 
 TEST_F(LoopTest, SettingsReReadComesFromTheCbThatReportedIt)
@@ -377,7 +408,7 @@ TEST_F(LoopTest, PortLeftOpenIsClosedWhenCurrentCbWasMoved)
 {
     SetCbs(2);
     thread.PollState[0] = TGetDataThread::kPollEvents;
-    thread.PollTick = 4;
+    thread.PollTick[0] = 4;
     EXPECT_EQ(Passes(1), "O0 D0:106 ");
     state.CurrentCb = 1;
     EXPECT_EQ(Passes(1), "C0 C1 ");

@@ -354,6 +354,8 @@ TEST(EventList, PollInsertsWhileWindowsWalk)
             walks.fetch_add(1);
         }
     });
+    while (walks.load() == 0)
+        std::this_thread::yield();
     for (int i = 0; i < 200; ++i) {
         Ev e;
         e.Code = 0xD1;

@@ -53,9 +53,15 @@ test-fuzz: deps
 test-win: deps
 	cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 	cmake --build build-win -j $(JOBS)
-	export WINEPREFIX=$(CURDIR)/build-win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="; \
-	  [ -d "$$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1; \
-	  cd build-win && ctest --output-on-failure -L win; rc=$$?; wineserver -k 2>/dev/null; exit $$rc
+	@# A private 64-bit prefix, made once without questions (no Mono or Gecko
+	@# installers, no display); an interrupted set-up is started again.
+	export WINEPREFIX=$(CURDIR)/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="; \
+	  unset DISPLAY WAYLAND_DISPLAY; \
+	  if [ ! -f "$$WINEPREFIX/system.reg" ]; then \
+	    echo "Setting up the Wine prefix $$WINEPREFIX"; rm -rf "$$WINEPREFIX"; \
+	    wineboot -i >/dev/null 2>&1; wineserver -w; \
+	  fi; \
+	  cd build-win && ctest --output-on-failure -j $(JOBS) -L win; rc=$$?; wineserver -k 2>/dev/null; exit $$rc
 
 test: test-native test-sanitizers test-fuzz test-win
 

@@ -52,8 +52,13 @@ inline Bytes Short(uint8_t c, uint8_t a)
 // Builds a long frame by hand (independently of both sides' builders).
 inline Bytes Long(uint8_t c, uint8_t a, uint8_t ci, const Bytes& data = {})
 {
-    Bytes f{0x68, static_cast<uint8_t>(3 + data.size()), static_cast<uint8_t>(3 + data.size()), 0x68, c, a, ci};
-    f.insert(f.end(), data.begin(), data.end());
+    Bytes f;
+    f.reserve(data.size() + 9);
+    for (uint8_t b : {uint8_t{0x68}, static_cast<uint8_t>(3 + data.size()), static_cast<uint8_t>(3 + data.size()),
+                      uint8_t{0x68}, c, a, ci})
+        f.push_back(b);
+    for (uint8_t b : data)
+        f.push_back(b);
     unsigned s = 0;
     for (size_t i = 4; i < f.size(); ++i)
         s += f[i];

@@ -42,7 +42,8 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, std::vector<std::vec
     if (pid == 0) {
         dup2(out[1], 1);
         close(out[0]);
-        std::vector<std::string> all{KESTREL_CONSOLE, "--port", slave};
+        // 2400 bit/s: the block has 160 to 800 ms to answer, plenty on a loaded machine.
+        std::vector<std::string> all{KESTREL_CONSOLE, "--port", slave, "--baud", "2400"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& a : all)

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "SimBus.h"
+#include "SimExpect.h"
 #include "journal/JournalActions.h"
 #include "journal/JournalRows.h"
 #include "link/ComPort.h"
@@ -46,33 +47,6 @@ struct LoopUi final : IWaitUi {
     void ShowError(const std::string&, const std::string&) override {}
 };
 
-// What the PC should hold after reading a record: the arc time moved back by
-// the interval (and the date with it).
-TEventData Expected(const TSimEvent& s)
-{
-    TEventData e;
-    e.Code = s.Code;
-    int64_t t = s.TimeMs;
-    if (s.Code >= EvArc1 && s.Code <= EvArc3) {
-        e.UirAddress = s.Uir;
-        e.Interval = s.Interval;
-        t -= s.Interval;
-    } else if (s.Code >= EvUirLost && s.Code <= EvSensor3) {
-        e.UirAddress = s.Uir;
-    } else if (s.Code == EvOutputs) {
-        e.Outputs = s.Outputs;
-    }
-    const TSimTime tm = FromMs2000(t);
-    e.Milliseconds = static_cast<uint16_t>(tm.Ms);
-    e.Seconds = static_cast<uint8_t>(tm.Second);
-    e.Minutes = static_cast<uint8_t>(tm.Minute);
-    e.Hours = static_cast<uint8_t>(tm.Hour);
-    e.Day = static_cast<uint8_t>(tm.Day);
-    e.Month = static_cast<uint8_t>(tm.Month);
-    e.Year = static_cast<uint8_t>(tm.Year - 2000);
-    return e;
-}
-
 struct Rig {
     VirtualClock clock;
     SimBus bus{clock};
@@ -106,7 +80,7 @@ struct Rig {
         for (const TSimEvent& s : sim.Journal()) {
             if (out.size() == limit)
                 break;
-            out.push_back(Expected(s));
+            out.push_back(test::ExpectedRecord(s));
         }
         return out;
     }

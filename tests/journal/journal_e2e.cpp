@@ -121,16 +121,20 @@ private slots:
         TMainForm main(state, store, prompt);
         auto* form = new RecordingHistoryForm(state, main.WaitUi());
         AttachHistoryForm(main, *form);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
         QCOMPARE(main.Startup(MakeDeviceAcquisition), StartupResult::Continue);
         QVERIFY2(prompt.seen.isEmpty(), qPrintable(prompt.seen.join(" | ")));
         main.show();
         // The start-up's own journal read is over before the operator's.
         QTRY_COMPARE_WITH_TIMEOUT(state.Current()->FirstPollPending.load(), uint8_t(0), 60000);
 
+        qInfo("start-up read done after %lld ms", sinceStart.elapsed());
         main.ToolButton4->trigger();
         QVERIFY(form->isVisible());
         QTest::mouseClick(form->bbGetListEvents, Qt::LeftButton);
         QVERIFY2(form->messages.isEmpty(), qPrintable(form->messages.join(" | ")));
+        qInfo("fetch done after %lld ms", sinceStart.elapsed());
         QCOMPARE(form->StringGrid1->rowCount(), 255);
         QCOMPARE(state.Current()->Events.Snapshot(), expected);
         if (!qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOTS"))

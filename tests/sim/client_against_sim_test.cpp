@@ -423,6 +423,7 @@ TEST(ClientAgainstSim, SpoiledAnswersAreRetriedAsSpecified)
         SimCmd cmd;
         uint32_t requests;
         int32_t failCount;  // after the run
+        Flag TCbData::*flag = nullptr;  // set after the run (all others clear)
     };
     const Case cases[] = {
         // One bad check sum on a table read: one retry, then all four read.
@@ -430,13 +431,13 @@ TEST(ClientAgainstSim, SpoiledAnswersAreRetriedAsSpecified)
          [](TCbProtocol& p) { return p.ReqReadAllFuncTables(0, true); }, 0, SimCmd::ReadTable, 5, 0},
         // Bad check sums for ever on the clock read: a single try, -5.
         {"badsum clock", Fault(FaultKind::BadSum, SimCmd::ReadClock),
-         [](TCbProtocol& p) { return p.ReqReadClock(0, true); }, -5, SimCmd::ReadClock, 1, 1},
+         [](TCbProtocol& p) { return p.ReqReadClock(0, true); }, -5, SimCmd::ReadClock, 1, 1, &TCbData::ClockReadError},
         // A wrong first byte on a write acknowledgement: -5 each time, 100 tries.
         {"badstart write", Fault(FaultKind::BadStart, SimCmd::WriteTable),
-         [](TCbProtocol& p) { return p.ReqWriteAllFuncTables(0); }, -2, SimCmd::WriteTable, 100, 51},
+         [](TCbProtocol& p) { return p.ReqWriteAllFuncTables(0); }, -2, SimCmd::WriteTable, 100, 51, &TCbData::FuncWriteError},
         // A wrong first byte on journal records: -2 from each read, ten tries.
         {"badstart journal", Fault(FaultKind::BadStart, SimCmd::ReadJournal),
-         [](TCbProtocol& p) { return p.ReqFetchJournal(0); }, -3, SimCmd::ReadJournal, 10, 10},
+         [](TCbProtocol& p) { return p.ReqFetchJournal(0); }, -3, SimCmd::ReadJournal, 10, 10, &TCbData::JournalError},
         // Every second segment read unheard: each segment takes two tries.
         {"every 2", Fault(FaultKind::EveryNth, SimCmd::ReadSegment, 2),
          [](TCbProtocol& p) { return p.ReqReadUirConfig(0, false); }, 0, SimCmd::ReadSegment, 22, 0},
@@ -448,7 +449,7 @@ TEST(ClientAgainstSim, SpoiledAnswersAreRetriedAsSpecified)
          [](TCbProtocol& p) { return p.ReqReadUirConfig(0, true); }, 0, SimCmd::ReadSegment, 11, 0},
         // A late answer (beyond the 200 ms wait) on every clock read.
         {"late clock", Fault(FaultKind::Late, SimCmd::ReadClock, 250),
-         [](TCbProtocol& p) { return p.ReqReadClock(0, false); }, -6, SimCmd::ReadClock, 1, 1},
+         [](TCbProtocol& p) { return p.ReqReadClock(0, false); }, -6, SimCmd::ReadClock, 1, 1, &TCbData::ClockReadError},
     };
     for (const auto& c : cases) {
         ClientRig r;
@@ -457,7 +458,36 @@ TEST(ClientAgainstSim, SpoiledAnswersAreRetriedAsSpecified)
         EXPECT_EQ(c.run(r.proto), c.result) << c.name;
         EXPECT_EQ(r.sim.RequestCount(c.cmd), c.requests) << c.name;
         EXPECT_EQ(r.rec().FailCount.load(), c.failCount) << c.name;
+        EXPECT_EQ(r.rec().LinkLost.load(), c.failCount > 50 ? 1 : 0) << c.name;
+        for (Flag TCbData::*f : {&TCbData::ClockReadError, &TCbData::FuncWriteError, &TCbData::JournalError,
+                                 &TCbData::FuncReadError, &TCbData::UirReadError})
+            EXPECT_EQ((r.rec().*f).load(), f == c.flag ? 1 : 0) << c.name;
     }
+}
+
+TEST(ClientAgainstSim, PortErrorsOfThePcSide)
+{
+    ClientRig r;
+    r.bus.FailWrites(kErrGenFailure);
+    EXPECT_EQ(r.proto.ReqReadClock(0, false), -3);
+    EXPECT_EQ(r.rec().LastPortError.load(), kErrGenFailure);
+    EXPECT_EQ(r.rec().ClockReadError.load(), 1);
+    EXPECT_EQ(r.sim.TotalRequests(), 0u);  // nothing reached the line
+
+    // A read error while the answer's bytes arrive.
+    r.bus.FailReads(kErrGenFailure);
+    EXPECT_EQ(r.proto.ReqResetLink(0), -4);
+    EXPECT_EQ(r.rec().FailCount.load(), 2);
+    EXPECT_EQ(r.sim.RequestCount(SimCmd::ResetLink), 1u);
+    EXPECT_EQ(r.proto.ReqReadClock(0, false), 0);
+    EXPECT_EQ(r.rec().ClockReadError.load(), 0);
+    EXPECT_EQ(r.rec().LastPortError.load(), 0u);
+
+    // A port number with nothing attached.
+    r.proto.ClosePortForCb(0);
+    r.rec().PortNumber = 2;
+    EXPECT_LT(r.proto.OpenPortForCb(0), 0);
+    EXPECT_EQ(r.rec().LastPortError.load(), kErrFileNotFound);
 }
 
 TEST(ClientAgainstSim, SplitAnswerBeyondTheWaitIsRecoveredByRetries)

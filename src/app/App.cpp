@@ -6,6 +6,7 @@
 #include "app/PortMap.h"
 #include "app/QtPrompt.h"
 #include "app/SingleInstance.h"
+#include "journal/ui/HistoryForm.h"
 #include "link/ComPort.h"
 #include "link/SerialDeviceOs.h"
 #include "monitor/ProtocolAcqLink.h"
@@ -45,6 +46,8 @@ int RunUtility()
     TQtPrompt prompt(state);
     TMainForm mainForm(state, *store, prompt);
     prompt.SetOwner(&mainForm);
+    // The journal window: created hidden, owned by the main window.
+    AttachHistoryForm(mainForm, *new THistoryForm(state, mainForm.WaitUi(), &mainForm));
 
     if (mainForm.Startup(MakeDeviceAcquisition) == StartupResult::Exit) {
         mainForm.close();

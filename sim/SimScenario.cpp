@@ -86,6 +86,8 @@ bool ParseUirList(const std::string& s, std::vector<int>& out)
 
 bool ParseDurationMs(const std::string& s, uint64_t& ms)
 {
+    // Ten years is plenty for a run; beyond it the number is a typo.
+    constexpr double kMaxSeconds = 10.0 * 366 * 86400;
     if (s.empty())
         return false;
     if (s.find(':') != std::string::npos) {
@@ -99,10 +101,13 @@ bool ParseDurationMs(const std::string& s, uint64_t& ms)
         for (size_t i = 0; i < parts.size(); ++i) {
             char* end = nullptr;
             const double v = std::strtod(parts[i].c_str(), &end);
-            if (parts[i].empty() || *end != '\0' || v < 0 || (i + 1 < parts.size() && v != static_cast<long long>(v)))
+            if (parts[i].empty() || *end != '\0' || !(v >= 0 && v <= kMaxSeconds) ||
+                (i + 1 < parts.size() && v != static_cast<long long>(v)))
                 return false;
             total = total * 60 + v;
         }
+        if (total > kMaxSeconds)
+            return false;
         ms = static_cast<uint64_t>(total * 1000 + 0.5);
         return true;
     }
@@ -118,7 +123,7 @@ bool ParseDurationMs(const std::string& s, uint64_t& ms)
     else return false;
     char* end = nullptr;
     const double v = std::strtod(num.c_str(), &end);
-    if (num.empty() || *end != '\0' || v < 0)
+    if (num.empty() || *end != '\0' || !(v >= 0 && v * scale <= kMaxSeconds * 1000))
         return false;
     ms = static_cast<uint64_t>(v * scale + 0.5);
     return true;

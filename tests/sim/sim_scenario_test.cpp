@@ -19,6 +19,7 @@ TEST(SimScenario, Durations)
         {"2m", true, 120000},    {"1h", true, 3600000},    {"1:30", true, 90000}, {"1:02:03", true, 3723000},
         {"0:00.5", true, 500},   {"", false, 0},           {"abc", false, 0},     {"1:", false, 0},
         {"5x", false, 0},        {"-1", false, 0},         {"1:2:3:4", false, 0}, {"1.5:00", false, 0},
+        {"1e300", false, 0},     {"nan", false, 0},        {"inf", false, 0},     {"99999999999:00", false, 0},
     };
     for (const auto& c : cases) {
         uint64_t ms = 12345;

@@ -80,6 +80,10 @@ void TGetDataThread::Visit()
         return;
     }
     pauseTaken_ = 0;
+    // Paused may have been set between the look above and the line before,
+    // by a console that still saw the pause taken: leave the port to it.
+    if (Paused.load() != 0)
+        return;
 
     const int32_t count = state_.CbCount;
     if (count <= 0 || state_.Allocated() <= 0) {

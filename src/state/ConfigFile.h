@@ -2,9 +2,12 @@
 // The configuration file: a flat little-endian binary snapshot of the
 // installation (CB count, then per CB its block and its 43 UIR records).
 //
-//   ReadConfigFile(state)   0 ok; -1 cannot open; -2 empty file, short file or
-//                           any bad field after the count; -3 the CB count
-//                           cannot be read; -4 unexpected error (exception).
+//   ReadConfigFile(state)   0 ok; -1 cannot open; -2 empty file, a file that
+//                           ends inside any field (the count included), a
+//                           text longer than the rest of the file, a CB count
+//                           above kMaxCbCount, or a read error after the count;
+//                           -3 a read error before the count was complete;
+//                           -4 unexpected error (exception).
 //   WriteConfigFile(state)  0 ok; -1 cannot create; -2 a write failed;
 //                           -3 unexpected error (exception).
 //

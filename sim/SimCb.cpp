@@ -587,19 +587,28 @@ void TSimCb::AddJournalRecord(const TSimEvent& e)
 void TSimCb::FillJournal(int n)
 {
     std::lock_guard lk(mu_);
-    static const uint8_t kCycle[] = {EvArc2, EvMtz1, EvOutputs, EvSensor1, EvReset, EvArc1, EvMtz2, EvOutputs,
-                                     EvPowerOff, EvPowerOn, EvUirLost, EvArc3, EvMenuEnter, EvMenuLeave};
+    // Newest first: the history ends with a reset, so a fresh start shows a
+    // calm installation; the records name the UIRs the block polls.
+    static const uint8_t kCycle[] = {EvReset, EvOutputs, EvMtz1, EvArc2, EvSensor1, EvPowerOn, EvPowerOff,
+                                     EvOutputs, EvMtz2, EvArc1, EvMenuLeave, EvMenuEnter, EvUirLost, EvArc3};
+    std::vector<int> polled;
+    for (int u = 1; u <= kUirCount; ++u)
+        if (UirPolled(u))
+            polled.push_back(u);
     int64_t t = journal_.empty() ? NowMs2000() - 3600000 : journal_.back().TimeMs;
+    const size_t start = journal_.size();
     for (int i = 0; i < n; ++i) {
+        const size_t k = (start + static_cast<size_t>(i)) % std::size(kCycle);
         t -= 60000 + 137 * (i % 7);
-        TSimEvent e{kCycle[i % std::size(kCycle)]};
+        TSimEvent e{kCycle[k]};
         e.TimeMs = t;
+        const int uir = polled.empty() ? 1 + i % kUirCount : polled[static_cast<size_t>(i) % polled.size()];
         if ((e.Code >= EvArc1 && e.Code <= EvArc3) || (e.Code >= EvUirLost && e.Code <= EvSensor3))
-            e.Uir = static_cast<uint8_t>(1 + i % kUirCount);
+            e.Uir = static_cast<uint8_t>(uir);
         if (e.Code >= EvArc1 && e.Code <= EvArc3)
             e.Interval = static_cast<uint8_t>(1 + i % 20);
-        if (e.Code == EvOutputs)
-            e.Outputs = static_cast<uint8_t>((i * 5) & 0x3F);
+        if (e.Code == EvOutputs && kCycle[(k + 1) % std::size(kCycle)] != EvReset)
+            e.Outputs = static_cast<uint8_t>(1u << (i % 6));
         AddJournalRecord(e);
     }
 }

@@ -400,6 +400,27 @@ TEST(SimJournal, CapacityDropsTheOldest)
     EXPECT_EQ(rig.cb.Journal().size(), 5u);
 }
 
+TEST(SimJournal, GeneratedHistoryEndsCalmAndNamesPolledUirs)
+{
+    TRig rig;
+    rig.cb.ConfigureUir(4, true, false, 0, 0, 0, true, true, true);
+    rig.cb.ConfigureUir(9, true, false, 0, 0, 0, true, true, true);
+    rig.cb.FillJournal(30);
+    const auto j = rig.cb.Journal();
+    ASSERT_EQ(j.size(), 30u);
+    EXPECT_EQ(j.front().Code, EvReset);
+    for (size_t i = 0; i < j.size(); ++i) {
+        if (i > 0)
+            EXPECT_LT(j[i].TimeMs, j[i - 1].TimeMs) << i;  // newest first
+        if ((j[i].Code >= EvArc1 && j[i].Code <= EvArc3) || (j[i].Code >= EvUirLost && j[i].Code <= EvSensor3))
+            EXPECT_TRUE(j[i].Uir == 4 || j[i].Uir == 9) << i;
+    }
+    // More records continue further back in time.
+    rig.cb.FillJournal(5);
+    const auto more = rig.cb.Journal();
+    EXPECT_LT(more.back().TimeMs, j.back().TimeMs);
+}
+
 // ------------------------------------------------------------------ model effects
 
 TEST(SimModel, ArcRaisesArcMtzAndTheTableOutputs)

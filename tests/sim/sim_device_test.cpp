@@ -410,10 +410,12 @@ TEST(SimJournal, GeneratedHistoryEndsCalmAndNamesPolledUirs)
     ASSERT_EQ(j.size(), 30u);
     EXPECT_EQ(j.front().Code, EvReset);
     for (size_t i = 0; i < j.size(); ++i) {
-        if (i > 0)
+        if (i > 0) {
             EXPECT_LT(j[i].TimeMs, j[i - 1].TimeMs) << i;  // newest first
-        if ((j[i].Code >= EvArc1 && j[i].Code <= EvArc3) || (j[i].Code >= EvUirLost && j[i].Code <= EvSensor3))
+        }
+        if ((j[i].Code >= EvArc1 && j[i].Code <= EvArc3) || (j[i].Code >= EvUirLost && j[i].Code <= EvSensor3)) {
             EXPECT_TRUE(j[i].Uir == 4 || j[i].Uir == 9) << i;
+        }
     }
     // More records continue further back in time.
     rig.cb.FillJournal(5);

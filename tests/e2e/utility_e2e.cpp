@@ -1,0 +1,266 @@
+// End-to-end: the real kestrel-utilite against kestrel-cbsim on a
+// pseudo-terminal, in a temporary profile, on an X server (Xvfb); judged by
+// screenshots of the whole screen.
+//
+//   utility_e2e APP SIM DEMOCFG OUTDIR
+//
+// 1. the main window comes up and the wait window goes once the first poll
+//    has run; the polled UIRs show white circles;
+// 2. the simulator raises an arc on UIR 5 input 2; a screenshot taken within
+//    1.5 s of that shows the circle red;
+// 3. the start-up time to a shown main window is printed.
+// Exit 77 (skipped) when the simulator is not built.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <optional>
+
+#include "monitor/ui/Tiles.h"
+
+namespace {
+
+const QRgb kTileArea = qRgb(192, 220, 192);
+int failures = 0;
+
+void Check(bool ok, const QString& what)
+{
+    std::printf("%s: %s\n", ok ? "ok" : "FAIL", qPrintable(what));
+    std::fflush(stdout);
+    if (!ok)
+        ++failures;
+}
+
+QImage Shot(const QString& file)
+{
+    QProcess p;
+    p.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+    p.waitForFinished(10000);
+    return QImage(file).convertToFormat(QImage::Format_RGB32);
+}
+
+// The tile area: bounding box of its background colour.
+std::optional<QRect> TileArea(const QImage& img)
+{
+    int left = img.width(), top = img.height(), right = -1, bottom = -1;
+    for (int y = 0; y < img.height(); y += 1) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        for (int x = 0; x < img.width(); ++x)
+            if ((line[x] & 0xFFFFFF) == (kTileArea & 0xFFFFFF)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    }
+    if (right - left < 300 || bottom - top < 200)
+        return std::nullopt;
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// The first tile: the first pixel of another colour, row by row, then its extent.
+std::optional<QRect> FirstTile(const QImage& img, const QRect& area)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if ((img.pixel(x, y) & 0xFFFFFF) != (kTileArea & 0xFFFFFF)) {
+                int w = 0, h = 0;
+                while (x + w <= area.right() && (img.pixel(x + w, y + 3) & 0xFFFFFF) != (kTileArea & 0xFFFFFF))
+                    ++w;
+                while (y + h <= area.bottom() && (img.pixel(x + 3, y + h) & 0xFFFFFF) != (kTileArea & 0xFFFFFF))
+                    ++h;
+                return QRect(x, y, w, h);
+            }
+    return std::nullopt;
+}
+
+// Centre of input n's circle on UIR tile `index` (0-based), the tiles
+// running left to right from the first one.
+QPoint InputCentre(const QRect& first, const QRect& area, int index, int input)
+{
+    const int step = first.width() + 5;
+    const int cols = (area.right() - first.left() + 1 + 5) / step;
+    const int col = index % cols, row = index / cols;
+    const QPoint origin(first.left() + col * step, first.top() + row * (first.height() + 5));
+    const kestrel::TTileGeometry g = kestrel::TTileGeometry::For(first.width(), first.height());
+    const int y = input == 3 ? g.Y0 : input == 2 ? g.Y1 : g.Y2;
+    return origin + QPoint(4 + g.D / 2, y + g.D / 2);
+}
+
+bool WaitWindowShown(const QImage& img, const QRect& area)
+{
+    // A white panel of 424 x 155 over the middle of the main window.
+    const QPoint c = area.center();
+    int white = 0;
+    for (int dy = -30; dy <= 30; dy += 10)
+        for (int dx = -150; dx <= 150; dx += 10)
+            white += (img.pixel(c.x() + dx, c.y() + dy) & 0xFFFFFF) == 0xFFFFFF ? 1 : 0;
+    return white > 150;
+}
+
+QString ColourName(QRgb c) { return QColor(c).name(); }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: utility_e2e APP SIM DEMOCFG OUTDIR\n");
+        return 2;
+    }
+    const QString appPath = QString::fromLocal8Bit(argv[1]);
+    const QString simPath = QString::fromLocal8Bit(argv[2]);
+    const QString genPath = QString::fromLocal8Bit(argv[3]);
+    const QString outDir = QString::fromLocal8Bit(argv[4]);
+    if (!QFile::exists(simPath)) {
+        std::printf("SKIP: %s is not built yet\n", qPrintable(simPath));
+        return 77;
+    }
+
+    // The temporary profile: settings store, configuration, runtime folder.
+    QTemporaryDir tmp;
+    const QString config = tmp.filePath(QStringLiteral("config"));
+    const QString reg = config + QStringLiteral("/KestrelUtilite/registry/Software/KestrelUtilite");
+    QDir().mkpath(reg + QStringLiteral("/Cfg"));
+    QDir().mkpath(reg + QStringLiteral("/Password"));
+    const QString runtime = tmp.filePath(QStringLiteral("run"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString cfg = tmp.filePath(QStringLiteral("e2e.cfg"));
+    if (QProcess::execute(genPath, {cfg}) != 0) {
+        std::printf("FAIL: cannot write the configuration\n");
+        return 1;
+    }
+    auto writeValue = [](const QString& file, const QByteArray& value) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(value) == value.size();
+    };
+    writeValue(reg + QStringLiteral("/Cfg/Software%5CKestrelUtilite%5CCfg"), cfg.toUtf8());
+    writeValue(reg + QStringLiteral("/Password/Software%5CKestrelUtilite%5CPassword"), "e2e");
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+
+    QProcess sim;
+    sim.setProcessEnvironment(env);
+    sim.setProgram(simPath);
+    sim.setArguments({QStringLiteral("--register"), QStringLiteral("COM1")});
+    sim.start();
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+        std::printf("FAIL: the simulator did not start\n");
+        return 1;
+    }
+    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QFile mapping(reg + QStringLiteral("/Ports/COM1"));
+    for (int i = 0; i < 50 && !mapping.exists(); ++i)
+        QThread::msleep(100);
+    Check(mapping.exists(), QStringLiteral("simulator on %1 registered as COM1").arg(pty));
+    // Polled UIRs are known to the simulated block as well.
+    sim.write("uir 1-6 poll=on output=on f=0,1,2 control=123\n");
+    sim.waitForBytesWritten(2000);
+
+    QProcess utility;
+    utility.setProcessEnvironment(env);
+    utility.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    utility.start(appPath, {});
+    const QString shotFile = outDir + QStringLiteral("/utility_e2e.png");
+
+    // 1. The main window comes up; the wait window goes after the first poll.
+    std::optional<QRect> area;
+    QImage img;
+    qint64 shownMs = -1;
+    while (clock.elapsed() < 20000 && !area) {
+        img = Shot(shotFile);
+        area = TileArea(img);
+        if (area)
+            shownMs = clock.elapsed();
+    }
+    Check(area.has_value(), QStringLiteral("main window shown"));
+    if (!area) {
+        utility.kill();
+        sim.kill();
+        return 1;
+    }
+    std::printf("start-up to a shown main window: %lld ms (screenshot polling included)\n",
+                static_cast<long long>(shownMs));
+    bool waitGone = false;
+    while (clock.elapsed() < 30000) {
+        img = Shot(shotFile);
+        if (!WaitWindowShown(img, *area)) {
+            waitGone = true;
+            break;
+        }
+    }
+    Check(waitGone, QStringLiteral("wait window gone after the first poll"));
+    QThread::msleep(1200);  // at least one status tick after the poll
+    img = Shot(shotFile);
+    Check(!WaitWindowShown(img, *area), QStringLiteral("wait window stays away"));
+
+    const std::optional<QRect> first = FirstTile(img, *area);
+    Check(first.has_value(), QStringLiteral("first tile found"));
+    if (!first) {
+        utility.kill();
+        sim.kill();
+        return 1;
+    }
+    std::printf("tile area %dx%d at %d,%d; tiles %dx%d\n", area->width(), area->height(), area->x(), area->y(),
+                first->width(), first->height());
+    const QPoint target = InputCentre(*first, *area, 4, 2);
+    const QRgb before = img.pixel(target);
+    Check((before & 0xFFFFFF) == 0xFFFFFF,
+          QStringLiteral("UIR 5 input 2 white while quiet (%1)").arg(ColourName(before)));
+    const QRgb unpolled = img.pixel(InputCentre(*first, *area, 9, 2));
+    Check(QColor(unpolled) == QColor(192, 192, 192),
+          QStringLiteral("UIR 10 input 2 silver, not polled (%1)").arg(ColourName(unpolled)));
+
+    // 2. The arc.
+    sim.write("arc 5 2\n");
+    QElapsedTimer arc;
+    arc.start();
+    sim.waitForBytesWritten(2000);
+    bool red = false;
+    qint64 redAt = -1, lastAt = -1;
+    int shots = 0;
+    while (!red) {
+        const qint64 startedAt = arc.elapsed();
+        if (startedAt > 1500)
+            break;
+        img = Shot(shotFile);
+        ++shots;
+        lastAt = startedAt;
+        red = (img.pixel(target) & 0xFFFFFF) == 0xFF0000;
+        if (red)
+            redAt = startedAt;
+    }
+    Check(red, QStringLiteral("UIR 5 input 2 red in a screenshot taken within 1.5 s of the arc (%1)")
+                   .arg(red ? QStringLiteral("taken at %1 ms").arg(redAt)
+                            : QStringLiteral("%1 in %2 screenshots, the last taken at %3 ms")
+                                  .arg(ColourName(img.pixel(target))).arg(shots).arg(lastAt)));
+    if (!red) {
+        // When did it turn red at all? (diagnosis only)
+        while (arc.elapsed() < 6000 && (img.pixel(target) & 0xFFFFFF) != 0xFF0000)
+            img = Shot(shotFile);
+        std::printf("  red after %lld ms\n", static_cast<long long>(arc.elapsed()));
+    }
+    const QRgb other = img.pixel(InputCentre(*first, *area, 4, 1));
+    Check((other & 0xFFFFFF) == 0xFFFFFF, QStringLiteral("UIR 5 input 1 still white"));
+    img.save(shotFile);
+
+    utility.terminate();
+    if (!utility.waitForFinished(5000))
+        utility.kill();
+    sim.terminate();
+    if (!sim.waitForFinished(5000))
+        sim.kill();
+    std::printf("%s (screenshot %s)\n", failures ? "FAILED" : "PASSED", qPrintable(shotFile));
+    return failures ? 1 : 0;
+}

@@ -113,7 +113,7 @@ public:
     TSimCb(IClock& clock, std::recursive_mutex& mu, const TSimCbOptions& opt);
 
     // --- device side ---
-    // A complete, valid request frame heard at `nowMs` (the bus clock).
+    // A complete, valid request frame: what the block does and answers.
     TAnswerPlan Handle(const TRequest& req);
     uint8_t Address() const;
     LineSettings Line() const;

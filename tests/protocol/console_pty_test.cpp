@@ -18,6 +18,7 @@ namespace {
 struct ConsoleRun {
     int Status = -1;
     std::string Out;
+    std::string Err;
     std::vector<std::vector<uint8_t>> Requests;
 };
 
@@ -35,13 +36,15 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, std::vector<std::vec
     cfmakeraw(&t);
     tcsetattr(master, TCSANOW, &t);
 
-    int out[2];
-    if (pipe(out) != 0)
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
         return run;
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
+        dup2(err[1], 2);
         close(out[0]);
+        close(err[0]);
         // 2400 bit/s: the block has 160 to 800 ms to answer, plenty on a loaded machine.
         std::vector<std::string> all{KESTREL_CONSOLE, "--port", slave, "--baud", "2400"};
         all.insert(all.end(), args.begin(), args.end());
@@ -53,6 +56,7 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, std::vector<std::vec
         _exit(127);
     }
     close(out[1]);
+    close(err[1]);
     fcntl(out[0], F_SETFL, O_NONBLOCK);
     std::vector<uint8_t> pending;
     for (;;) {
@@ -89,10 +93,13 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, std::vector<std::vec
             while ((n = read(out[0], buf, sizeof buf)) > 0)
                 run.Out.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
             run.Status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+            while ((n = read(err[0], buf, sizeof buf)) > 0)
+                run.Err.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
             break;
         }
     }
     close(out[0]);
+    close(err[0]);
     close(master);
     return run;
 }
@@ -148,6 +155,7 @@ TEST(ConsoleTool, BadUsageSendsNothing)
     EXPECT_EQ(r.Status, 2);
     EXPECT_TRUE(r.Requests.empty());
     EXPECT_TRUE(r.Out.empty());
+    EXPECT_EQ(r.Err.rfind("kestrel-console: bad value for --parity: 9\nusage: kestrel-console", 0), 0u) << r.Err;
 }
 
 TEST(ConsoleTool, MissingPortIsReportedAndNothingSent)

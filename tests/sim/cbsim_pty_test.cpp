@@ -160,6 +160,26 @@ TEST(CbsimPty, HonestWireTiming)
     EXPECT_LT(slow, 300.0);
 }
 
+TEST(CbsimPty, ClosingTheTerminalDropsAnswersOnTheirWay)
+{
+    TSim sim;
+    ASSERT_TRUE(sim.Start({"--turnaround", "100"})) << sim.proc.Output();
+    {
+        TRawPort port(sim.pty);
+        ASSERT_TRUE(port.Ok());
+        std::vector<uint8_t> got;
+        port.Exchange({0x10, 0x40, 0x01, 0x41, 0x16}, got, 1, 20);  // gone before the answer
+        EXPECT_TRUE(got.empty());
+    }
+    std::this_thread::sleep_for(milliseconds(300));
+    TRawPort again(sim.pty);
+    ASSERT_TRUE(again.Ok());
+    std::vector<uint8_t> got;
+    // Only the answer to this request arrives, not the one of the closed visit.
+    again.Exchange({0x10, 0x49, 0x01, 0x4A, 0x16}, got, 6, 400);
+    EXPECT_EQ(got, (std::vector<uint8_t>{0x10, 0x0B, 0x01, 0x0C, 0x16}));
+}
+
 TEST(CbsimPty, ClientStackAgainstTheProgram)
 {
     TSim sim;

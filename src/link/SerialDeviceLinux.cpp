@@ -14,6 +14,10 @@
 
 namespace kestrel {
 
+namespace detail {
+int SetOtherSpeed(int fd, int baud);
+}
+
 namespace {
 
 speed_t SpeedCode(int32_t baud, bool& ok)
@@ -99,12 +103,14 @@ public:
         if (::tcgetattr(fd_, &t) != 0)
             return static_cast<uint32_t>(errno);
         ::cfmakeraw(&t);
-        bool ok = false;
-        const speed_t sp = SpeedCode(s.Baud, ok);
-        if (!ok)
+        if (s.Baud <= 0)
             return EINVAL;
-        ::cfsetispeed(&t, sp);
-        ::cfsetospeed(&t, sp);
+        bool ok = false;
+        // A speed outside the table is set afterwards, by number.
+        const speed_t sp = SpeedCode(s.Baud, ok);
+        const bool other = !ok;
+        ::cfsetispeed(&t, other ? B38400 : sp);
+        ::cfsetospeed(&t, other ? B38400 : sp);
         t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
         t.c_cflag |= CLOCAL | CREAD;
         switch (s.DataBits) {
@@ -146,6 +152,10 @@ public:
         }
         if (::tcsetattr(fd_, TCSANOW, &t) != 0)
             return static_cast<uint32_t>(errno);
+        if (other) {
+            if (int e = detail::SetOtherSpeed(fd_, s.Baud))
+                return static_cast<uint32_t>(e);
+        }
         // DTR and RTS off, as the line has no hardware handshake (a pseudo-terminal refuses; no matter).
         int lines = TIOCM_DTR | TIOCM_RTS;
         ::ioctl(fd_, TIOCMBIC, &lines);

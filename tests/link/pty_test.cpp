@@ -19,6 +19,9 @@
 #include <fstream>
 
 namespace kestrel {
+namespace detail {
+int GetSpeed(int fd, unsigned& baud);
+}
 namespace {
 
 struct Pty {
@@ -169,9 +172,17 @@ TEST(SerialDeviceLinux, LineSettingsReachTheTerminal)
     port.SetStopBits(1);  // one and a half with 5 data bits is fine: set 8 bits first
     port.SetDataBits(8);
     EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(EINVAL));
-    port.SetSpeed(14400);
-    EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(EINVAL));
     EXPECT_TRUE(port.IsOpen());
+    port.SetStopBits(0);
+    EXPECT_EQ(port.GetLastError(), 0u);
+    // A speed outside the termios table is set by number.
+    port.SetSpeed(14400);
+    EXPECT_EQ(port.GetLastError(), 0u);
+    unsigned baud = 0;
+    ASSERT_EQ(detail::GetSpeed(pty.master, baud), 0);
+    EXPECT_EQ(baud, 14400u);
+    port.SetSpeed(0);
+    EXPECT_EQ(port.GetLastError(), static_cast<uint32_t>(EINVAL));
 }
 
 TEST(SerialDeviceLinux, PortNumbersMappedInTheSettingsStore)

@@ -2,6 +2,7 @@
 // end this test answers.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
@@ -24,8 +25,10 @@ struct ConsoleRun {
 
 // Starts the console on a fresh pty and answers each request it writes with
 // the next of `answers` (none left: silence).
-ConsoleRun RunConsole(const std::vector<std::string>& args, std::vector<std::vector<uint8_t>> answers)
+ConsoleRun RunConsole(const std::vector<std::string>& args, std::vector<std::vector<uint8_t>> answers,
+                      const std::string& interruptAfter = {})
 {
+    bool interrupted = false;
     ConsoleRun run;
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     grantpt(master);
@@ -87,6 +90,10 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, std::vector<std::vec
             if (n > 0)
                 run.Out.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
         }
+        if (!interrupted && !interruptAfter.empty() && run.Out.find(interruptAfter) != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
         int st = 0;
         if (waitpid(pid, &st, WNOHANG) == pid) {
             ssize_t n;
@@ -147,6 +154,29 @@ TEST(ConsoleTool, JournalRowsAfterTheLog)
                          "2;   C0;   Состояние выходов ЦБ (05)  101000;   3.3.2014  9:7:5.40\nresult: 0\n"),
               std::string::npos)
         << r.Out;
+}
+
+TEST(ConsoleTool, WatchPrintsEachNewEventUntilInterrupted)
+{
+    std::vector<uint8_t> ev{0x68, 0x0F, 0x0F, 0x68, 0x08, 0x01, 0x00, 0xD1, 0x00, 0xFF, 0x00,
+                            0x40, 0x05, 0x07, 0x09, 0x00, 0x03, 0x03, 0x14};
+    unsigned sum = 0;
+    for (size_t i = 4; i < ev.size(); ++i)
+        sum += ev[i];
+    ev.push_back(static_cast<uint8_t>(sum));
+    ev.push_back(0x16);
+    std::vector<std::vector<uint8_t>> answers{{0xE5}, ev, {0xE5}};
+    for (int i = 0; i < 20; ++i)
+        answers.push_back({0xE5});  // later cycles: FCB reset, then nothing new
+    const ConsoleRun r = RunConsole({"watch"}, answers, "\n");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out.rfind("D1;   Включение питания;   3.3.2014  9:7:5.40\n", 0), 0u) << r.Out;
+    EXPECT_NE(r.Out.find("result: 0\n"), std::string::npos);
+    EXPECT_EQ(r.Out.find("Переданные"), std::string::npos);  // no traffic log in watch
+    ASSERT_GE(r.Requests.size(), 3u);
+    EXPECT_EQ(r.Requests[0], (std::vector<uint8_t>{0x10, 0x47, 0x01, 0x48, 0x16}));
+    EXPECT_EQ(r.Requests[1], (std::vector<uint8_t>{0x10, 0x7B, 0x01, 0x7C, 0x16}));
+    EXPECT_EQ(r.Requests[2], (std::vector<uint8_t>{0x10, 0x5B, 0x01, 0x5C, 0x16}));
 }
 
 TEST(ConsoleTool, BadUsageSendsNothing)

@@ -403,6 +403,32 @@ void MainFormTest::registeredWindowsShowTheirMenuItems()
     QCOMPARE(shown, std::vector<int>{3});
     QCOMPARE(setup->y(), f.form.mapToGlobal(QPoint(0, 20)).y());
 
+    // "Конфигурация" only after the access prompt.
+    auto* cfg = new QWidget(nullptr, Qt::Window);
+    cfg->resize(200, 100);
+    int prepared = 0;
+    f.form.SetCfgForm(cfg, [&] { ++prepared; });
+    QVERIFY(f.form.mmiCfg->isVisible());
+    QVERIFY(f.form.ToolButton3->isVisible());
+    f.prompt.accessPrompt = {false, true};
+    f.form.mmiCfg->trigger();
+    QVERIFY(!cfg->isVisible());
+    QCOMPARE(prepared, 0);
+    QVERIFY(f.form.StayOnTop());
+    f.form.ToolButton3->trigger();
+    QVERIFY(cfg->isVisible());
+    QCOMPARE(prepared, 1);
+    QVERIFY(f.form.StayOnTop());
+    QCOMPARE(f.prompt.unexpected, 0);
+
+    // The status tick runs the configuration window's hook first, also
+    // while the first poll is pending.
+    int hooked = 0;
+    f.form.SetStatusTickHook([&] { ++hooked; });
+    f.Cb().FirstPollPending = 1;
+    f.form.Timer1Timer();
+    QCOMPARE(hooked, 1);
+
     f.form.SetServiceButtonsVisible(true);
     QVERIFY(f.form.ToolButton5->isVisible());
     QVERIFY(f.form.ToolButton6->isVisible());

@@ -147,10 +147,16 @@ void TMainForm::BuildMenus()
     settings->addSeparator();
     mmExit = item("Выход", "mmExit");
 
+    mmiCfg->setIcon(ToolIcon(TToolIcon::Configuration));
+    mmiHistory->setIcon(ToolIcon(TToolIcon::Journal));
+    mmResetCb->setIcon(ToolIcon(TToolIcon::Reset));
+    mmExit->setIcon(ToolIcon(TToolIcon::Exit));
+
     // The windows these open are registered later; until then nothing shows.
     mmiCfg->setVisible(false);
     mmiHistory->setVisible(false);
 
+    connect(mmiCfg, &QAction::triggered, this, &TMainForm::mmiCfgClick);
     connect(mmiHistory, &QAction::triggered, this, &TMainForm::mmiHistoryClick);
     connect(mmResetCb, &QAction::triggered, this, &TMainForm::mmResetCbClick);
     connect(mmChPassword, &QAction::triggered, this, &TMainForm::mmChPasswordClick);
@@ -304,6 +310,17 @@ void TMainForm::SetSetupCbForm(QWidget* form, std::function<void(int, bool)> fil
     pm2Separator->setVisible(form != nullptr);
 }
 
+void TMainForm::SetCfgForm(QWidget* form, std::function<void()> prepare)
+{
+    Adopt(form);
+    cfgForm_ = form;
+    cfgPrepare_ = std::move(prepare);
+    mmiCfg->setVisible(form != nullptr);
+    ToolButton3->setVisible(form != nullptr);
+}
+
+void TMainForm::SetStatusTickHook(std::function<void()> hook) { statusTickHook_ = std::move(hook); }
+
 void TMainForm::SetConsoleForm(QWidget* form, std::function<void()> fill)
 {
     Adopt(form);
@@ -348,8 +365,13 @@ void TMainForm::ShowWindow(QWidget* w)
 
 void TMainForm::Timer1Timer()
 {
+    if (closing_)
+        return;
+    // The configuration window's applied port settings come first.
+    if (statusTickHook_)
+        statusTickHook_();
     TCbData* cb = state_.Current();
-    if (!cb || closing_)
+    if (!cb)
         return;
     // Nothing is drawn before the block's first poll has run.
     if (cb->FirstPollPending) {
@@ -577,6 +599,23 @@ void TMainForm::pm1DisableUirClick()
         cb->Uir[static_cast<size_t>(i)].Present = 0;
     FitTiles();
     ArrangeTiles();
+}
+
+void TMainForm::mmiCfgClick()
+{
+    if (!cfgForm_)
+        return;
+    SetStayOnTop(false);
+    const bool granted = prompt_.AccessPrompt();
+    SetStayOnTop(true);
+    if (!granted)
+        return;
+    SetStayOnTop(false);
+    if (cfgPrepare_)
+        cfgPrepare_();
+    CentreHorizontallyOnMainWindow(cfgForm_, 20);
+    ShowWindow(cfgForm_);
+    SetStayOnTop(true);
 }
 
 void TMainForm::mmiHistoryClick()

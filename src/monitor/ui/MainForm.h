@@ -75,6 +75,12 @@ public:
     // fill(cbIndex, fillEnableAndAddress) after the function tables were read.
     void SetSetupCbForm(QWidget* form, std::function<void(int cb, bool fillEnableAndAddress)> fill);
     void SetConsoleForm(QWidget* form, std::function<void()> fill);
+    // "Конфигурация": after the access prompt, prepare() fills the window
+    // from the model (check boxes, port and speed rows, "Применить" off).
+    void SetCfgForm(QWidget* form, std::function<void()> prepare);
+    // Run first on every status tick (the configuration window applies the
+    // port settings it was given there).
+    void SetStatusTickHook(std::function<void()> hook);
     // The central-block setup window's service key.
     void SetServiceButtonsVisible(bool on);
     bool ServiceButtonsVisible() const;
@@ -130,6 +136,7 @@ public slots:
     void pm1DisableUirClick();
     void pm1SetupUirClick();
     void pm2SetupIntemClick();
+    void mmiCfgClick();
     void mmiHistoryClick();
     void mmResetCbClick();
     void mmChPasswordClick();
@@ -180,6 +187,9 @@ private:
     std::function<void(int)> setupUirDisplay_;
     QWidget* setupCbForm_ = nullptr;
     std::function<void(int, bool)> setupCbFill_;
+    QWidget* cfgForm_ = nullptr;
+    std::function<void()> cfgPrepare_;
+    std::function<void()> statusTickHook_;
     QWidget* consoleForm_ = nullptr;
     std::function<void()> consoleFill_;
 };

@@ -1,0 +1,174 @@
+// How the windows look: every text fits its control, and (with
+// KESTREL_UI_SHOTS=<folder>) each window is saved as a picture for review.
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QToolBar>
+#include <QtTest>
+
+#include "UiTestSupport.h"
+#include "app/AccessForms.h"
+#include "monitor/ui/MessageForm.h"
+#include "monitor/ui/Tiles.h"
+
+using namespace kestrel;
+using namespace kestrel::test;
+
+namespace {
+void Save(QWidget& w, const char* name)
+{
+    const QByteArray dir = qgetenv("KESTREL_UI_SHOTS");
+    if (!dir.isEmpty())
+        w.grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
+// Every label and button shows its whole text.
+void TextsFit(QWidget& w)
+{
+    for (QLabel* l : w.findChildren<QLabel*>()) {
+        if (!l->isVisible() || l->text().isEmpty())
+            continue;
+        const int need = l->fontMetrics().horizontalAdvance(l->text());
+        QVERIFY2(need <= l->contentsRect().width(),
+                 qPrintable(QStringLiteral("\"%1\" needs %2 px, has %3").arg(l->text()).arg(need).arg(l->contentsRect().width())));
+    }
+    for (QPushButton* b : w.findChildren<QPushButton*>()) {
+        const int need = b->fontMetrics().horizontalAdvance(b->text());
+        QVERIFY2(need < b->width(), qPrintable(b->text()));
+    }
+}
+}  // namespace
+
+class LookTest : public QObject {
+    Q_OBJECT
+private slots:
+    void waitWindow();
+    void accessPrompt();
+    void changeDialog();
+    void mainWindowAndMenus();
+    void tilesInEveryState();
+};
+
+void LookTest::waitWindow()
+{
+    TMessageForm f;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    for (const char* text : {"Ждите! Идет получение архивных данных", "Ждите! Идет получение конфигурации УИР!",
+                             "Ждите! Идет получение конфигурации ЦБ!"}) {
+        f.SetText(QString::fromUtf8(text));
+        TextsFit(f);
+    }
+    QCOMPARE(f.StaticText1()->geometry(), QRect(19, 100, 385, 27));
+    QCOMPARE(f.Animation()->geometry(), QRect(69, 16, 272, 60));
+    QVERIFY(f.Animation()->Playing());
+    QTest::qWait(200);
+    QVERIFY(f.Animation()->Frame() > 0);
+    f.SetText(QStringLiteral("Ждите! Идет получение архивных данных"));
+    Save(f, "wait_window");
+    f.hide();
+    QVERIFY(!f.Animation()->Playing());
+}
+
+void LookTest::accessPrompt()
+{
+    TGlobalState state;
+    TProtectAccessForm f(state);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QTest::keyClicks(f.Edit1(), QStringLiteral("abc"));
+    TextsFit(f);
+    Save(f, "access_prompt");
+}
+
+void LookTest::changeDialog()
+{
+    TGlobalState state;
+    TCreateNewPasswordForm f(state);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QTest::keyClicks(f.OldEdit(), QStringLiteral("7ujm"));
+    TextsFit(f);
+    // The three fields line up.
+    QCOMPARE(f.OldEdit()->x(), f.NewEdit()->x());
+    QCOMPARE(f.NewEdit()->x(), f.ConfirmEdit()->x());
+    Save(f, "change_dialog");
+}
+
+void LookTest::mainWindowAndMenus()
+{
+    TGlobalState state;
+    TempStore temp;
+    ScriptedPrompt prompt;
+    TMainForm form(state, *temp.store, prompt);
+    TCbData& cb = *state.Current();
+    cb.FirstPollPending = 0;
+    for (int i = 0; i < 6; ++i) {
+        cb.Uir[i].PollEnabled = 1;
+        cb.Uir[i].OutputEnabled = 1;
+    }
+    TEventData arc;
+    arc.Code = 0xA2;
+    arc.UirAddress = 5;
+    cb.Events.Append(arc);
+    TEventData fault;
+    fault.Code = 0xE3;
+    fault.UirAddress = 2;
+    cb.Events.Append(fault);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Timer1Timer();
+    QCOMPARE(form.Panel2()->width(), 992);
+    QCOMPARE(form.height() - form.menuBar()->height(), 646);
+    // Every tile inside the tile area, none overlapping the next.
+    for (int i = 0; i < kUirCount; ++i) {
+        QVERIFY(form.Panel2()->rect().contains(form.Tile(i)->geometry()));
+        if (i > 0 && form.Tile(i)->y() == form.Tile(i - 1)->y())
+            QVERIFY(form.Tile(i)->x() >= form.Tile(i - 1)->geometry().right());
+    }
+    QVERIFY(form.Panel2()->rect().contains(form.CbTile()->geometry()));
+    Save(form, "main_window");
+    QMenu* settings = form.menuBar()->actions().first()->menu();
+    settings->popup(QPoint(0, 0));
+    QTRY_VERIFY(settings->isVisible());
+    Save(*settings, "menu_settings");
+    settings->close();
+    form.PopupMenu1()->popup(QPoint(0, 0));
+    QTRY_VERIFY(form.PopupMenu1()->isVisible());
+    Save(*form.PopupMenu1(), "menu_uir_tile");
+    form.PopupMenu1()->close();
+    Save(*form.ToolBar1(), "tool_bar");
+}
+
+void LookTest::tilesInEveryState()
+{
+    QWidget strip;
+    strip.resize(5 * 120 + 5, 82);
+    for (int s = 0; s <= 3; ++s) {
+        auto* t = new TUir(&strip);
+        t->move(5 + s * 120, 5);
+        t->SetNumber(s + 1);
+        for (int n = 1; n <= 3; ++n)
+            t->SetChStatus(n, s);
+        t->SetCentrBlockStatus(s);
+        t->SetPowerStatus(4);
+        t->SetPowerName(s % 2 ? QStringLiteral("Вых Д") : QString());
+    }
+    auto* cb = new TCB(&strip);
+    cb->move(5 + 4 * 120, 5);
+    cb->SetPowerStatus(1);
+    cb->SetArcStatus(2);
+    cb->SetEmerStatus(1);
+    cb->SetPowerName(QStringLiteral("Связь ПК"));
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
+    // The captions stay inside their tile.
+    const QFontMetrics fm(cb->font());
+    Q_UNUSED(fm);
+    Save(strip, "tiles");
+}
+
+QTEST_MAIN(LookTest)
+#include "tst_look.moc"

@@ -35,10 +35,11 @@ private:
 
 TPostRequestFn MakePostRequest(TGlobalState& state, IWaitUi& ui)
 {
-    return [&state, &ui](int32_t code, const std::string& waitText, uint32_t pauseMs,
+    return [&state, &ui](int32_t cb, int32_t code, const std::string& waitText, uint32_t pauseMs,
                          const std::function<void()>& onLook) {
         TLookingWaitUi looking(ui, onLook);
         PostArgs args;
+        args.Cb = cb;
         args.Code = code;
         args.PauseMs = pauseMs;
         if (!waitText.empty())
@@ -52,16 +53,21 @@ TJournalActions::TJournalActions(TGlobalState& state, IJournalView& view, TPostR
 {
 }
 
-bool TJournalActions::Served() const
+bool TJournalActions::Served(int32_t cb) const
 {
-    const TCbData* cb = state_.Cb(state_.CurrentCb);
-    return cb && cb->Enabled != 0;
+    const TCbData* rec = state_.Cb(cb);
+    return rec && rec->Enabled != 0;
 }
 
 void TJournalActions::Render()
 {
-    const TCbData* cb = state_.Cb(state_.CurrentCb);
-    rows_ = cb ? RenderJournal(cb->Events) : std::vector<TJournalRow>{};
+    Render(state_.CurrentCb);
+}
+
+void TJournalActions::Render(int32_t cb)
+{
+    const TCbData* rec = state_.Cb(cb);
+    rows_ = rec ? RenderJournal(rec->Events) : std::vector<TJournalRow>{};
     view_.ShowRows(rows_);
 }
 
@@ -77,16 +83,17 @@ bool TJournalActions::RefreshIfNew()
 
 void TJournalActions::FetchJournal()
 {
-    TCbData* cb = state_.Current();
+    const int32_t index = state_.CurrentCb;
+    TCbData* cb = state_.Cb(index);
     if (!cb)
         return;
     cb->Events.Clear();
     // A failure left over from an earlier fetch (the automatic one at start-up)
     // must not be reported as this one's.
     cb->JournalError = 0;
-    if (Served())
-        post_(ReqFetchJournal, journal_text::kFetchWait, kJournalPollPauseMs, [this] { Render(); });
-    Render();
+    if (Served(index))
+        post_(index, ReqFetchJournal, journal_text::kFetchWait, kJournalPollPauseMs, [this, index] { Render(index); });
+    Render(index);
     if (cb->JournalError != 0) {
         view_.Message(journal_text::kCommandFailed, journal_text::kAttention, PromptIcon::Error);
         cb->JournalError = 0;
@@ -97,15 +104,16 @@ void TJournalActions::ClearJournal()
 {
     if (!view_.AskYesNo(journal_text::kClearQuestion, journal_text::kAttention, PromptIcon::Warning))
         return;
-    TCbData* cb = state_.Current();
+    const int32_t index = state_.CurrentCb;
+    TCbData* cb = state_.Cb(index);
     if (!cb)
         return;
     cb->Events.Clear();
-    if (Served()) {
-        post_(ReqClearJournal, "", kJournalPollPauseMs, {});
-        post_(ReqFetchJournal, "", kJournalPollPauseMs, {});
+    if (Served(index)) {
+        post_(index, ReqClearJournal, "", kJournalPollPauseMs, {});
+        post_(index, ReqFetchJournal, "", kJournalPollPauseMs, {});
     }
-    Render();
+    Render(index);
     // The read-back's own failure is not reported here: the list shows what came.
     if (cb->ClearJournalError != 0) {
         view_.Message(journal_text::kCommandFailed, journal_text::kAttention, PromptIcon::Error);

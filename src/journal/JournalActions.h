@@ -44,17 +44,16 @@ public:
     virtual bool ChooseExportFile(std::string& path) = 0;
 };
 
-// The request handshake of the windows: post `code` into the current CB's
-// slot, show the wait window with `waitText` unless it is empty, and return
+// The request handshake of the windows: post `code` into the slot of CB
+// `cb`, show the wait window with `waitText` unless it is empty, and return
 // once the slot no longer holds the code. `onLook` runs at every look at the
 // slot. Nothing is posted for a CB that is not served.
-using TPostRequestFn = std::function<void(int32_t code, const std::string& waitText,
+using TPostRequestFn = std::function<void(int32_t cb, int32_t code, const std::string& waitText,
                                           uint32_t pauseMs, const std::function<void()>& onLook)>;
 
 class IWaitUi;
-// The handshake of the windows (PostRequestAndWait) with `ui`, on the CB at
-// CurrentCb; `onLook` runs after each round of event handling. Error flags
-// are left to the caller.
+// The handshake of the windows (PostRequestAndWait) with `ui`; `onLook` runs
+// after each round of event handling. Error flags are left to the caller.
 TPostRequestFn MakePostRequest(TGlobalState& state, IWaitUi& ui);
 
 class TJournalActions {
@@ -63,10 +62,14 @@ public:
 
     // Render the current CB's list into the view.
     void Render();
+    // Render the list of CB `cb`.
+    void Render(int32_t cb);
     // The once-a-second look: when new events were counted, take the count
     // back to 0 and render. true when it rendered.
     bool RefreshIfNew();
-    // "Обновить список событий".
+    // "Обновить список событий". Both journal actions work on the CB that is
+    // current when they start, while the acquisition thread moves CurrentCb
+    // on from block to block.
     void FetchJournal();
     // "Удалить все события из журнала".
     void ClearJournal();
@@ -83,7 +86,7 @@ public:
     void SetExportFiles(IExportFiles* files) { files_ = files; }
 
 private:
-    bool Served() const;
+    bool Served(int32_t cb) const;
 
     TGlobalState& state_;
     IJournalView& view_;

@@ -49,6 +49,7 @@ struct FakeView final : IJournalView {
 };
 
 struct Post {
+    int32_t cb;
     int32_t code;
     std::string waitText;
     uint32_t pauseMs;
@@ -63,9 +64,10 @@ struct FakeDevice {
 
     TPostRequestFn Fn()
     {
-        return [this](int32_t code, const std::string& wait, uint32_t pause, const std::function<void()>& onLook) {
-            posts.push_back({code, wait, pause});
-            TCbData* cb = state.Current();
+        return [this](int32_t index, int32_t code, const std::string& wait, uint32_t pause,
+                      const std::function<void()>& onLook) {
+            posts.push_back({index, code, wait, pause});
+            TCbData* cb = state.Cb(index);
             if (!cb || !cb->Enabled)
                 return;
             cb->Request = code;
@@ -318,7 +320,7 @@ TEST(JournalPostRequest, LooksAtTheWindowEveryRound)
     state.Current()->JournalError = 1;
     TPostRequestFn post = MakePostRequest(state, ui);
     int looks = 0;
-    post(ReqFetchJournal, "Ждите!", 100, [&] {
+    post(0, ReqFetchJournal, "Ждите!", 100, [&] {
         ++looks;
         EXPECT_EQ(state.Current()->Request.load(), ReqFetchJournal);
     });
@@ -335,7 +337,38 @@ TEST(JournalPostRequest, LooksAtTheWindowEveryRound)
     CountingWaitUi quiet;
     quiet.cb = state.Current();
     quiet.serveAfter = 1;
-    MakePostRequest(state, quiet)(ReqClearJournal, "", 100, {});
+    MakePostRequest(state, quiet)(0, ReqClearJournal, "", 100, {});
     EXPECT_EQ(quiet.shows, 0);
     EXPECT_EQ(quiet.closes, 0);
+}
+
+// The acquisition thread moves CurrentCb on while a fetch runs: the fetch
+// stays with the block it started on (its slot, its list, its flag).
+TEST_F(JournalActionsTest, FetchStaysWithItsBlockWhileCurrentCbMoves)
+{
+    state.EnsureAllocated(2);
+    state.CbCount = 2;
+    state.Cb(1)->Events.Append(Ev(0xB3));
+    state.Cb(1)->JournalError = 1;
+    std::vector<size_t> sizes;
+    device.serve = [&](int32_t, const std::function<void()>& onLook) {
+        state.CurrentCb = 1;
+        state.Cb(0)->Events.Append(Ev(0xD1));
+        state.Cb(0)->Events.Append(Ev(0xD0));
+        onLook();
+        sizes.push_back(view.shown.back().size());
+        state.CurrentCb = 0;
+        state.Cb(0)->JournalError = 1;
+        state.CurrentCb = 1;
+    };
+    actions.FetchJournal();
+    ASSERT_EQ(device.posts.size(), 1u);
+    EXPECT_EQ(device.posts[0].cb, 0);
+    EXPECT_EQ(sizes, std::vector<size_t>{2});
+    EXPECT_EQ(view.shown.back().size(), 2u);
+    EXPECT_EQ(view.shown.back()[0][1], "D1");
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(state.Cb(0)->JournalError.load(), 0);
+    EXPECT_EQ(state.Cb(1)->JournalError.load(), 1) << "another block's flag is not this fetch's";
+    EXPECT_EQ(state.Cb(1)->Events.Count(), 1);
 }

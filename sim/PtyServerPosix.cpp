@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include "PtyServer.h"
 
@@ -194,13 +195,17 @@ void TPtyServer::Serve(const std::atomic<bool>& stop, int inFd)
             break;
 
         std::lock_guard lk(mu_);
+        bool hangUp = (fds[0].revents & (POLLHUP | POLLERR)) != 0;
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(master_, buf.data(), buf.size());
             if (n > 0) {
                 slaveGone = false;
                 wire_.FromPc(buf.data(), static_cast<size_t>(n), NowUs(), line);
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                hangUp = true;  // EIO: the last holder of the terminal closed it
             }
-        } else if (fds[0].revents & POLLHUP) {
+        }
+        if (hangUp) {
             // Nobody holds the terminal: what was on its way is lost with the
             // PC's handle, as with a closed serial port.
             if (!slaveGone) {
@@ -229,6 +234,8 @@ void TPtyServer::Serve(const std::atomic<bool>& stop, int inFd)
             const ssize_t n = ::read(inFd, tmp, sizeof tmp);
             if (n <= 0) {
                 inFd = -1;  // end of input: keep serving
+                if (!inBuf_.empty())
+                    HandleInput(std::exchange(inBuf_, {}));
             } else {
                 inBuf_.append(tmp, static_cast<size_t>(n));
                 for (size_t nl; (nl = inBuf_.find('\n')) != std::string::npos;) {

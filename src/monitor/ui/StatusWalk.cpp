@@ -22,6 +22,10 @@ void ClearAlarms(TCbData& cb)
 // Sets a flag that was clear; true when it did.
 bool Raise(Flag& f)
 {
+    // Most events of a long list find their flag set already: a plain read
+    // keeps the walk cheap.
+    if (f.load() != 0)
+        return false;
     uint8_t expected = 0;
     return f.compareExchange(expected, 1);
 }
@@ -52,7 +56,8 @@ TStatusPicture StatusWalk(TCbData& cb)
             break;
         case 0xB1: case 0xB2: case 0xB3:
             mtzSeen = true;
-            cb.MtzActive[e.Code - 0xB1] = 1;
+            if (cb.MtzActive[e.Code - 0xB1].load() == 0)
+                cb.MtzActive[e.Code - 0xB1] = 1;
             break;
         case 0xC0:
             outputsSeen = true;

@@ -21,6 +21,10 @@ struct TPtyServerOptions {
     int32_t Baud = 9600;
     uint32_t TurnaroundMs = 5;
     bool Trace = false;
+    // Take the PC's speed from the terminal (as the PC set it) instead of
+    // assuming it matches: a block at another speed then hears nothing, as
+    // on a real line. (A pseudo-terminal does not keep parity or data bits.)
+    bool CheckLine = false;
 };
 
 class TPtyServer final : public ISimHost {
@@ -44,6 +48,7 @@ private:
     void Print(const std::string& line);
     void OnTrace(const TTraceRecord& r);
     void HandleInput(const std::string& line);
+    LineSettings PcLine() const;
 
     IClock& clock_;
     TPtyServerOptions opt_;

@@ -104,7 +104,10 @@ void TPtyServer::OnTrace(const TTraceRecord& r)
     if (!opt_.Trace)
         return;
     if (!r.ToPc) {
-        Print("PC -> " + Hex(r.Bytes));
+        std::string s = "PC -> " + Hex(r.Bytes);
+        if (opt_.CheckLine)
+            s += " (" + std::to_string(r.Line.Baud) + " bit/s)";
+        Print(s);
         return;
     }
     std::string s = "CB " + std::to_string(r.Address) + " <- " + SimCmdName(r.Cmd) + (r.Repeated ? " (repeated)" : "");
@@ -169,9 +172,31 @@ void TPtyServer::HandleInput(const std::string& line)
     }
 }
 
+LineSettings TPtyServer::PcLine() const
+{
+    LineSettings s{opt_.Baud, 8, 2, 0};
+    termios t{};
+    if (!opt_.CheckLine || ::tcgetattr(master_, &t) != 0)
+        return s;
+    // A pseudo-terminal keeps the speed its user gave the slave side.
+    struct {
+        speed_t Code;
+        int32_t Baud;
+    } static const kSpeeds[] = {{B110, 110},     {B300, 300},     {B600, 600},       {B1200, 1200},
+                                {B2400, 2400},   {B4800, 4800},   {B9600, 9600},     {B19200, 19200},
+                                {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    const speed_t sp = ::cfgetospeed(&t);
+    s.Baud = 0;
+    for (const auto& k : kSpeeds)
+        if (k.Code == sp)
+            s.Baud = k.Baud;
+    // Only the speed: the pseudo-terminal driver forces 8 data bits without
+    // parity whatever its user asks, so the framing cannot be seen here.
+    return s;
+}
+
 void TPtyServer::Serve(const std::atomic<bool>& stop, int inFd)
 {
-    const LineSettings line{opt_.Baud, 8, 2, 0};
     std::vector<uint8_t> buf(4096);
     bool slaveGone = true;
     while (!stop.load() && !scenario_.QuitRequested()) {
@@ -200,7 +225,7 @@ void TPtyServer::Serve(const std::atomic<bool>& stop, int inFd)
             const ssize_t n = ::read(master_, buf.data(), buf.size());
             if (n > 0) {
                 slaveGone = false;
-                wire_.FromPc(buf.data(), static_cast<size_t>(n), NowUs(), line);
+                wire_.FromPc(buf.data(), static_cast<size_t>(n), NowUs(), PcLine());
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 hangUp = true;  // EIO: the last holder of the terminal closed it
             }

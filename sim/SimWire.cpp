@@ -42,7 +42,7 @@ void TSimWire::FromPc(const uint8_t* p, size_t n, uint64_t startUs, const LineSe
     if (startUs > lastPcByteUs_ + 3 * ct + 1000)
         ResetParsers();
     if (trace_)
-        trace_(TTraceRecord{startUs, false, 0, std::vector<uint8_t>(p, p + n)});
+        trace_(TTraceRecord{startUs, false, 0, std::vector<uint8_t>(p, p + n), SimCmd::Unknown, false, pcLine});
     for (size_t i = 0; i < n; ++i) {
         const uint64_t atUs = startUs + (i + 1) * ct;
         for (size_t k = 0; k < blocks_.size(); ++k) {
@@ -66,7 +66,7 @@ void TSimWire::FromPc(const uint8_t* p, size_t n, uint64_t startUs, const LineSe
 void TSimWire::Schedule(TSimCb* cb, const TAnswerPlan& plan, uint64_t requestEndUs, const LineSettings& pcLine)
 {
     if (trace_) {
-        TTraceRecord r{requestEndUs, true, cb->Address(), plan.AllBytes(), plan.Cmd, plan.Repeated};
+        TTraceRecord r{requestEndUs, true, cb->Address(), plan.AllBytes(), plan.Cmd, plan.Repeated, plan.Line};
         trace_(r);
     }
     if (plan.Empty())

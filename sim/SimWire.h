@@ -32,6 +32,7 @@ struct TTraceRecord {
     std::vector<uint8_t> Bytes;
     SimCmd Cmd = SimCmd::Unknown;
     bool Repeated = false;
+    LineSettings Line;       // the sender's line settings
 };
 
 class TSimWire {

@@ -1,7 +1,7 @@
 // kestrel-cbsim: simulated central blocks on a pseudo-terminal.
 //
 //   kestrel-cbsim [--scenario FILE] [--address N ...] [--baud N]
-//                 [--register COMn] [--turnaround MS] [--trace]
+//                 [--register COMn] [--turnaround MS] [--trace] [--check-line]
 //
 // The first line of output is the terminal's path. Scenario commands may be
 // typed on standard input while it runs; Ctrl-C ends it.
@@ -33,8 +33,9 @@ void Usage(FILE* f)
 {
     std::fprintf(f,
                  "usage: kestrel-cbsim [--scenario FILE] [--address N ...] [--baud N] [--register COMn]\n"
-                 "                     [--turnaround MS] [--trace]\n"
+                 "                     [--turnaround MS] [--trace] [--check-line]\n"
                  "Serves simulated central blocks on a new pseudo-terminal and prints its path first.\n"
+                 "--check-line: blocks hear only a PC whose terminal speed is theirs.\n"
                  "Commands typed on standard input:\n%s\n",
                  kestrel::sim::TSimScenario::HelpText());
 }
@@ -92,6 +93,8 @@ int main(int argc, char** argv)
             return 0;
         } else if (a == "--trace") {
             opt.Trace = true;
+        } else if (a == "--check-line") {
+            opt.CheckLine = true;
         } else if (a == "--scenario") {
             const char* s = next();
             if (!s) { Usage(stderr); return 2; }

@@ -57,13 +57,15 @@ struct TSim {
 // A raw terminal opened by hand: write, then wait for the first byte.
 class TRawPort {
 public:
-    explicit TRawPort(const std::string& path)
+    explicit TRawPort(const std::string& path, speed_t speed = B9600)
     {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd_ >= 0) {
             termios t{};
             ::tcgetattr(fd_, &t);
             ::cfmakeraw(&t);
+            ::cfsetispeed(&t, speed);
+            ::cfsetospeed(&t, speed);
             ::tcsetattr(fd_, TCSANOW, &t);
         }
     }
@@ -178,6 +180,32 @@ TEST(CbsimPty, ClosingTheTerminalDropsAnswersOnTheirWay)
     // Only the answer to this request arrives, not the one of the closed visit.
     again.Exchange({0x10, 0x49, 0x01, 0x4A, 0x16}, got, 6, 400);
     EXPECT_EQ(got, (std::vector<uint8_t>{0x10, 0x0B, 0x01, 0x0C, 0x16}));
+}
+
+TEST(CbsimPty, CheckLineHearsOnlyTheBlocksOwnSpeed)
+{
+    TSim sim;
+    ASSERT_TRUE(sim.Start({"--check-line"})) << sim.proc.Output();
+    const std::vector<uint8_t> reset{0x10, 0x40, 0x01, 0x41, 0x16};
+    std::vector<uint8_t> got;
+    {
+        TRawPort fast(sim.pty, B19200);
+        fast.Exchange(reset, got, 1, 200);
+        EXPECT_TRUE(got.empty());
+    }
+    {
+        TRawPort right(sim.pty);
+        right.Exchange(reset, got, 1, 500);
+        EXPECT_EQ(got, std::vector<uint8_t>{0xE5});
+        // Set speed 19200: confirmed at 9600, then 9600 is not heard any more.
+        right.Exchange({0x68, 0x04, 0x04, 0x68, 0x53, 0x01, 0x50, 0x01, 0xA5, 0x16}, got, 1, 500);
+        EXPECT_EQ(got, std::vector<uint8_t>{0xE5});
+        right.Exchange(reset, got, 1, 200);
+        EXPECT_TRUE(got.empty());
+    }
+    TRawPort fast(sim.pty, B19200);
+    fast.Exchange(reset, got, 1, 500);
+    EXPECT_EQ(got, std::vector<uint8_t>{0xE5});
 }
 
 TEST(CbsimPty, ClientStackAgainstTheProgram)

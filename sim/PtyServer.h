@@ -24,6 +24,8 @@ struct TPtyServerOptions {
     // Take the PC's speed from the terminal (as the PC set it) instead of
     // assuming it matches: a block at another speed then hears nothing, as
     // on a real line. (A pseudo-terminal does not keep parity or data bits.)
+    // Without it each block hears the PC at its own speed, even after a
+    // set-speed command the PC's configuration has not followed.
     bool CheckLine = false;
 };
 

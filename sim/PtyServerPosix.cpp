@@ -176,7 +176,7 @@ LineSettings TPtyServer::PcLine() const
 {
     LineSettings s{opt_.Baud, 8, 2, 0};
     termios t{};
-    if (!opt_.CheckLine || ::tcgetattr(master_, &t) != 0)
+    if (::tcgetattr(master_, &t) != 0)
         return s;
     // A pseudo-terminal keeps the speed its user gave the slave side.
     struct {
@@ -225,7 +225,10 @@ void TPtyServer::Serve(const std::atomic<bool>& stop, int inFd)
             const ssize_t n = ::read(master_, buf.data(), buf.size());
             if (n > 0) {
                 slaveGone = false;
-                wire_.FromPc(buf.data(), static_cast<size_t>(n), NowUs(), PcLine());
+                if (opt_.CheckLine)
+                    wire_.FromPc(buf.data(), static_cast<size_t>(n), NowUs(), PcLine());
+                else
+                    wire_.FromPcAnyLine(buf.data(), static_cast<size_t>(n), NowUs());
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 hangUp = true;  // EIO: the last holder of the terminal closed it
             }

@@ -34,21 +34,33 @@ void TSimWire::ResetParsers()
 
 void TSimWire::FromPc(const uint8_t* p, size_t n, uint64_t startUs, const LineSettings& pcLine)
 {
-    if (n == 0)
+    FromPcImpl(p, n, startUs, &pcLine);
+}
+
+void TSimWire::FromPcAnyLine(const uint8_t* p, size_t n, uint64_t startUs)
+{
+    FromPcImpl(p, n, startUs, nullptr);
+}
+
+void TSimWire::FromPcImpl(const uint8_t* p, size_t n, uint64_t startUs, const LineSettings* pcLine)
+{
+    if (n == 0 || blocks_.empty())
         return;
-    const uint64_t ct = CharTimeUs(pcLine);
+    const LineSettings first = pcLine ? *pcLine : blocks_.front()->Line();
+    const uint64_t ct = CharTimeUs(first);
     // A pause of more than three characters between bytes ends any frame a
     // receiver was collecting.
     if (startUs > lastPcByteUs_ + 3 * ct + 1000)
         ResetParsers();
     if (trace_)
-        trace_(TTraceRecord{startUs, false, 0, std::vector<uint8_t>(p, p + n), SimCmd::Unknown, false, pcLine});
+        trace_(TTraceRecord{startUs, false, 0, std::vector<uint8_t>(p, p + n), SimCmd::Unknown, false, first});
     for (size_t i = 0; i < n; ++i) {
-        const uint64_t atUs = startUs + (i + 1) * ct;
         for (size_t k = 0; k < blocks_.size(); ++k) {
             TSimCb* cb = blocks_[k];
+            // Unknown PC settings: every block is taken to hear it at its own.
+            const LineSettings heard = pcLine ? *pcLine : cb->Line();
             // A block at another speed or framing hears only noise.
-            if (!SameLine(cb->Line(), pcLine)) {
+            if (!SameLine(cb->Line(), heard)) {
                 parsers_[k].Reset();
                 continue;
             }
@@ -57,10 +69,10 @@ void TSimWire::FromPc(const uint8_t* p, size_t n, uint64_t startUs, const LineSe
                 continue;
             const TAnswerPlan plan = cb->Handle(req);
             if (plan.Addressed)
-                Schedule(cb, plan, atUs, pcLine);
+                Schedule(cb, plan, startUs + (i + 1) * CharTimeUs(heard), pcLine ? *pcLine : plan.Line);
         }
-        lastPcByteUs_ = atUs;
     }
+    lastPcByteUs_ = startUs + n * ct;
 }
 
 void TSimWire::Schedule(TSimCb* cb, const TAnswerPlan& plan, uint64_t requestEndUs, const LineSettings& pcLine)

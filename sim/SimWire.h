@@ -43,6 +43,9 @@ public:
     // The PC writes bytes starting at `startUs` with its line settings.
     // Frames complete at their last byte and are answered at once, in time.
     void FromPc(const uint8_t* p, size_t n, uint64_t startUs, const LineSettings& pcLine);
+    // The same when the PC's settings cannot be known (a pseudo-terminal
+    // keeps none): every block hears it and is heard at its own settings.
+    void FromPcAnyLine(const uint8_t* p, size_t n, uint64_t startUs);
     // Moves bytes that have arrived by `nowUs` (at most n) into buf.
     size_t ToPc(uint8_t* buf, size_t n, uint64_t nowUs);
     // Bytes still on their way or waiting to be read.
@@ -63,6 +66,7 @@ private:
         uint64_t AtUs;
         uint8_t B;
     };
+    void FromPcImpl(const uint8_t* p, size_t n, uint64_t startUs, const LineSettings* pcLine);
     void Schedule(TSimCb* cb, const TAnswerPlan& plan, uint64_t requestEndUs, const LineSettings& pcLine);
 
     std::vector<TSimCb*> blocks_;

@@ -208,6 +208,22 @@ TEST(CbsimPty, CheckLineHearsOnlyTheBlocksOwnSpeed)
     EXPECT_EQ(got, std::vector<uint8_t>{0xE5});
 }
 
+TEST(CbsimPty, WithoutCheckLineTheBlockFollowsItsOwnSpeed)
+{
+    TSim sim;
+    ASSERT_TRUE(sim.Start({})) << sim.proc.Output();
+    TRawPort port(sim.pty);
+    std::vector<uint8_t> got;
+    port.Exchange({0x68, 0x04, 0x04, 0x68, 0x53, 0x01, 0x50, 0x01, 0xA5, 0x16}, got, 1, 500);
+    EXPECT_EQ(got, std::vector<uint8_t>{0xE5});
+    // Now at 19200 bit/s: answers come faster, and the terminal still works.
+    const double ms = port.Exchange({0x10, 0x40, 0x01, 0x41, 0x16}, got, 1, 500);
+    EXPECT_EQ(got, std::vector<uint8_t>{0xE5});
+    EXPECT_GE(ms, 8.0);  // 5 + 6 characters at 0.57 ms
+    sim.proc.Send("status");
+    EXPECT_TRUE(sim.proc.WaitFor("19200 bit/s")) << sim.proc.Output();
+}
+
 TEST(CbsimPty, ClientStackAgainstTheProgram)
 {
     TSim sim;

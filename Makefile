@@ -51,7 +51,9 @@ test-fuzz: deps
 
 # The core and the command-line tools cross-built for Windows, tests under Wine.
 test-win: deps
-	cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	@# -O1: the cross build is for testing; it compiles in little more than half the time of -O3.
+	cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 	cmake --build build-win -j $(JOBS)
 	@# A private 64-bit prefix, made once without questions (no Mono or Gecko
 	@# installers, no display); an interrupted set-up is started again.

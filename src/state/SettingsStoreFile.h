@@ -4,7 +4,7 @@
 //   root      $XDG_CONFIG_HOME/KestrelUtilite/registry, or
 //             $HOME/.config/KestrelUtilite/registry when XDG_CONFIG_HOME is unset
 //   key       "A\B\C" is the folder root/A/B/C (a key with an empty, "." or
-//             ".." part cannot be opened or created)
+//             ".." segment cannot be opened or created)
 //   value     a file in its key's folder named by the value name, with "%"
 //             written as "%25", "/" as "%2F" and "\" as "%5C"; it holds the
 //             text's bytes exactly, no newline; written by atomic replace.

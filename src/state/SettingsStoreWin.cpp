@@ -77,7 +77,7 @@ public:
         if (rc != ERROR_SUCCESS)
             return -1;
         buf.resize(got / sizeof(wchar_t));
-        // REG_SZ data normally carries its terminator; it is not part of the text.
+        // REG_SZ data normally carries its terminator; the text ends before it.
         while (!buf.empty() && buf.back() == L'\0')
             buf.pop_back();
         out = Narrow1251(buf);

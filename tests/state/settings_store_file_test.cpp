@@ -94,7 +94,7 @@ TEST(FileSettingsStoreLayout, ScriptWrittenValueIsRead)
     TFileSettingsStore store(root.Path());
     std::string out;
     ASSERT_EQ(store.ReadRegString("Software\\KestrelUtilite\\Password", out), 0);
-    EXPECT_EQ(out, "abc\n");  // bytes exactly, a newline is part of the text
+    EXPECT_EQ(out, "abc\n");  // bytes exactly, a newline included
     // Key folder present, value file absent: empty text.
     std::filesystem::remove(folder / "Software%5CKestrelUtilite%5CPassword");
     out = "x";

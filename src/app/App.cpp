@@ -5,6 +5,9 @@
 
 #include "app/PortMap.h"
 #include "app/QtPrompt.h"
+#ifdef KESTREL_WITH_JOURNAL_UI
+#include "journal/ui/HistoryForm.h"
+#endif
 #include "app/SingleInstance.h"
 #include "journal/ui/HistoryForm.h"
 #include "link/ComPort.h"
@@ -46,6 +49,11 @@ int RunUtility()
     TQtPrompt prompt(state);
     TMainForm mainForm(state, *store, prompt);
     prompt.SetOwner(&mainForm);
+    // The other windows, hidden until their menu item or tool button; owned
+    // (and released) by the main window.
+#ifdef KESTREL_WITH_JOURNAL_UI
+    AttachHistoryForm(mainForm, *new THistoryForm(state, mainForm.WaitUi(), &mainForm));
+#endif
     // The journal window: created hidden, owned by the main window.
     AttachHistoryForm(mainForm, *new THistoryForm(state, mainForm.WaitUi(), &mainForm));
 

@@ -432,6 +432,12 @@ void MainFormTest::registeredWindowsShowTheirMenuItems()
     f.form.SetServiceButtonsVisible(true);
     QVERIFY(f.form.ToolButton5->isVisible());
     QVERIFY(f.form.ToolButton6->isVisible());
+
+    // Closing the main window takes its windows along.
+    f.form.close();
+    QVERIFY(!journal->isVisible());
+    QVERIFY(!setup->isVisible());
+    QVERIFY(!cfg->isVisible());
 }
 
 void MainFormTest::resetAsksThenPostsAndReportsFailure()

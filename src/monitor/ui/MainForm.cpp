@@ -667,7 +667,10 @@ void TMainForm::Shutdown()
     if (acq_ && acq_->Thread)
         acq_->Thread->Stop();
     closing_ = true;
-    messageForm_->hide();
+    // The owned windows go with the main window.
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isWindow() && w->isVisible())
+            w->hide();
 }
 
 void TMainForm::closeEvent(QCloseEvent* e)

@@ -8,7 +8,8 @@
 //    has run; the polled UIRs show white circles;
 // 2. the simulator raises an arc on UIR 5 input 2; a screenshot taken within
 //    1.5 s of that shows the circle red;
-// 3. the start-up time to a shown main window is printed.
+// 3. a second instance shows "Ошибка запуска." and the first runs on;
+// 4. the start-up time to a shown main window is printed.
 // Exit 77 (skipped) when the simulator is not built.
 #include <QCoreApplication>
 #include <QDir>
@@ -172,6 +173,7 @@ int main(int argc, char** argv)
     QElapsedTimer clock;
     clock.start();
     utility.start(appPath, {});
+    utility.waitForStarted(5000);
     const QString shotFile = outDir + QStringLiteral("/utility_e2e.png");
 
     // 1. The main window comes up; the wait window goes after the first poll.
@@ -254,6 +256,31 @@ int main(int argc, char** argv)
     const QRgb other = img.pixel(InputCentre(*first, *area, 4, 1));
     Check((other & 0xFFFFFF) == 0xFFFFFF, QStringLiteral("UIR 5 input 1 still white"));
     img.save(shotFile);
+
+    // 3. A second instance refuses to start and leaves the first alone.
+    {
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(appPath, {});
+        bool refused = false;
+        QElapsedTimer t;
+        t.start();
+        while (!refused && t.elapsed() < 10000) {
+            QProcess info;
+            info.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), QStringLiteral("Ошибка запуска.")});
+            info.waitForFinished(3000);
+            refused = info.readAllStandardOutput().contains("IsViewable");
+            if (!refused)
+                QThread::msleep(50);
+        }
+        Check(refused, QStringLiteral("a second instance shows \"Ошибка запуска.\""));
+        second.kill();
+        second.waitForFinished(5000);
+        const bool alive = QFile::exists(QStringLiteral("/proc/%1").arg(utility.processId()));
+        Check(alive && utility.state() == QProcess::Running,
+              QStringLiteral("the first instance still runs (state %1, /proc %2)")
+                  .arg(int(utility.state())).arg(alive));
+    }
 
     utility.terminate();
     if (!utility.waitForFinished(5000))

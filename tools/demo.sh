@@ -26,14 +26,14 @@ done
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     cat >&2 <<MSG
-demo: the utility is a desktop program and needs a display, and there is none
-(neither DISPLAY nor WAYLAND_DISPLAY is set).
-Run it on a desktop session, or under a virtual X server:
-    xvfb-run -a -s "-screen 0 1280x1024x24" make run
-(with Xvfb nothing is visible; take a screenshot with
+demo: the utility is a desktop program and needs a display; none is set
+(neither DISPLAY nor WAYLAND_DISPLAY). Run 'make run' in a desktop session,
+or under a virtual X server:
+    Xvfb :99 -screen 0 1280x1024x24 &
+    DISPLAY=:99 make run
+and look at it with a screenshot from another terminal:
     DISPLAY=:99 import -window root shot.png
-when you start Xvfb yourself as  Xvfb :99 -screen 0 1280x1024x24 &  and run
-    DISPLAY=:99 make run).
+(or in one go: xvfb-run -a -s "-screen 0 1280x1024x24" make run)
 MSG
     exit 1
 fi

@@ -10,6 +10,8 @@
 
 #include "UiTestSupport.h"
 #include "app/AccessForms.h"
+#include "app/QtPrompt.h"
+#include <QMessageBox>
 #include "monitor/ui/MessageForm.h"
 #include "monitor/ui/Tiles.h"
 
@@ -49,6 +51,7 @@ private slots:
     void changeDialog();
     void mainWindowAndMenus();
     void tilesInEveryState();
+    void questionsAndMessages();
 };
 
 void LookTest::waitWindow()
@@ -168,6 +171,57 @@ void LookTest::tilesInEveryState()
     const QFontMetrics fm(cb->font());
     Q_UNUSED(fm);
     Save(strip, "tiles");
+}
+
+void LookTest::questionsAndMessages()
+{
+    TGlobalState state;
+    TQtPrompt prompt(state);
+    QWidget owner;
+    owner.resize(600, 400);
+    owner.show();
+    prompt.SetOwner(&owner);
+
+    // Answer the box that comes up: remember its buttons, then press one.
+    QStringList buttons;
+    QString caption, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    auto answer = [&](const QString& press, const char* picture) {
+        QTimer::singleShot(50, [&, press, picture] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->parentWidget(), &owner);  // owned: above the main window
+            buttons.clear();
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            caption = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            Save(*box, picture);
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == press)
+                    b->click();
+        });
+    };
+    answer(QStringLiteral("Нет"), "question");
+    QVERIFY(!prompt.AskYesNo("Внимание! Будет выполнен сброс дуговой защиты! Продолжить?", "Внимание!",
+                             PromptIcon::Warning));
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{QStringLiteral("Да"), QStringLiteral("Нет")}));
+    QCOMPARE(caption, QStringLiteral("Внимание!"));
+    QCOMPARE(icon, QMessageBox::Warning);
+    answer(QStringLiteral("Да"), "question_yes");
+    QVERIFY(prompt.AskYesNo("Ошибка чтения пароля. Создать новый пароль?", "Ошибка чтения пароля.",
+                            PromptIcon::Error));
+    QCOMPARE(icon, QMessageBox::Critical);
+    answer(QStringLiteral("OK"), "message");
+    prompt.Message("Ошибка выполнения команды", "Внимание!", PromptIcon::Error);
+    QCOMPARE(buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(text, QStringLiteral("Ошибка выполнения команды"));
+
+    // The access dialogs of the prompt belong to the owner as well.
+    QCOMPARE(prompt.ProtectAccessForm()->parentWidget(), &owner);
+    QCOMPARE(prompt.CreateNewPasswordForm()->parentWidget(), &owner);
 }
 
 QTEST_MAIN(LookTest)

@@ -205,6 +205,16 @@ void MainFormTest::alarmRestoresAMinimisedWindowOnce()
     f.form.Hooks().RestoreMainWindow();
     QVERIFY(f.form.isMinimized());
     QTRY_VERIFY(!f.form.isMinimized());
+
+    // With the status timer running, the tiles follow such an alarm at once.
+    f.form.Timer1()->start();
+    cb.Events.InsertAt(Ev(0xA3, 8), 0);
+    cb.Uir[7].ChArc3 = 1;  // as the thread sets it when it applies the event
+    f.form.Hooks().RestoreMainWindow();
+    QCOMPARE(f.form.Tile(7)->ChStatus3(), 0);
+    QTest::qWait(50);  // well before the next tick
+    QCOMPARE(f.form.Tile(7)->ChStatus3(), 2);
+    f.form.Timer1()->stop();
 }
 
 void MainFormTest::blinkTimerStepsOnlyInputsInStatusThree()

@@ -114,6 +114,10 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
     hooks_.onRestore_ = [this] {
         if (isMinimized())
             showNormal();
+        // The thread has just applied an alarm: show it now rather than at
+        // the next status tick, up to a second later.
+        if (timer1_->isActive())
+            Timer1Timer();
     };
     hooks_.onCloseWait_ = [this] { messageForm_->hide(); };
 

@@ -167,7 +167,10 @@ int main(int argc, char** argv)
     sim.write("uir 1-6 poll=on output=on f=0,1,2 control=123\n");
     // A journal long enough that its fetch (the first poll) outlasts the
     // first status tick, which puts the wait window up.
-    sim.write("journal 60\n");
+    // (Records without a reset among them: a reset ends the fetch.)
+    sim.write("journal clear\n");
+    for (int i = 0; i < 10; ++i)
+        sim.write("outputs 01\n");
     sim.waitForBytesWritten(2000);
 
     QProcess utility;
@@ -209,7 +212,9 @@ int main(int argc, char** argv)
     }
     Check(waitSeen, QStringLiteral("wait window up while the first poll runs"));
     Check(waitGone, QStringLiteral("wait window gone after the first poll (%1 ms after start)").arg(clock.elapsed()));
-    QThread::msleep(1200);  // at least one status tick after the poll
+    // The same records wait as events too: let the event cycle take them
+    // all, so that the arc below is the next one.
+    QThread::msleep(3500);
     img = Shot(shotFile);
     Check(!WaitWindowShown(img, *area), QStringLiteral("wait window stays away"));
 

@@ -170,14 +170,7 @@ int TCbProtocol::ReqEventCycle(int32_t cb)
     };
     try {
         state_.Fcb = 1;
-        int r = -1;
-        for (int t = 0; t < 10; ++t) {
-            if (t > 0)
-                sleeper.SleepMs(50);
-            r = ReqResetFcb(cb);
-            if (r >= 0)
-                break;
-        }
+        int r = TryUpTo(10, 50, [&] { return ReqResetFcb(cb); });
         if (r < 0)
             return -3;
         state_.Fcb = 1;
@@ -188,13 +181,7 @@ int TCbProtocol::ReqEventCycle(int32_t cb)
         CycleGuard guard{inCycle_};
         for (;;) {
             const bool fcb = state_.Fcb.load() != 0;
-            for (int t = 0; t < 100; ++t) {
-                if (t > 0)
-                    sleeper.SleepMs(10);
-                r = ReqPollEvent(cb, fcb);
-                if (r >= 0)
-                    break;
-            }
+            r = TryUpTo(100, 10, [&] { return ReqPollEvent(cb, fcb); });
             state_.Fcb = fcb ? 0 : 1;
             if (r <= 0)
                 break;
@@ -371,6 +358,21 @@ int TCbProtocol::ReqWriteFuncTableMtz1(int32_t cb) { return ReqWriteFuncTable(cb
 int TCbProtocol::ReqWriteFuncTableMtz2(int32_t cb) { return ReqWriteFuncTable(cb, 2); }
 int TCbProtocol::ReqWriteFuncTableMtz3(int32_t cb) { return ReqWriteFuncTable(cb, 3); }
 
+// Call up to `tries` times, pausing between a negative result and the next
+// call; the first result of 0 or more ends the tries.
+int TCbProtocol::TryUpTo(int tries, uint32_t pauseMs, const std::function<int()>& call)
+{
+    int r = -1;
+    for (int t = 0; t < tries; ++t) {
+        if (t > 0)
+            link_.Sleeper().SleepMs(pauseMs);
+        r = call();
+        if (r >= 0)
+            break;
+    }
+    return r;
+}
+
 int TCbProtocol::ReqReadAllFuncTables(int32_t cb, bool fcb)
 {
     TCbData* rec = state_.Cb(cb);
@@ -378,14 +380,7 @@ int TCbProtocol::ReqReadAllFuncTables(int32_t cb, bool fcb)
         return -2;
     try {
         for (int m = 0; m < 4; ++m) {
-            int r = -1;
-            for (int t = 0; t < 10; ++t) {
-                if (t > 0)
-                    link_.Sleeper().SleepMs(10);
-                r = ReqReadFuncTable(cb, m, fcb);
-                if (r >= 0)
-                    break;
-            }
+            const int r = TryUpTo(10, 10, [&] { return ReqReadFuncTable(cb, m, fcb); });
             if (r < 0) {
                 rec->FuncReadError = 1;
                 return -2;
@@ -537,14 +532,7 @@ int TCbProtocol::ReqReadUirConfig(int32_t cb, bool fcb)
         return -2;
     try {
         for (int seg = 0; seg <= 10; ++seg) {
-            int r = -1;
-            for (int t = 0; t < 10; ++t) {
-                if (t > 0)
-                    link_.Sleeper().SleepMs(10);
-                r = ReqReadUirSegment(cb, seg, fcb);
-                if (r >= 0)
-                    break;
-            }
+            const int r = TryUpTo(10, 10, [&] { return ReqReadUirSegment(cb, seg, fcb); });
             if (r < 0) {
                 rec->UirReadError = 1;
                 return -(seg + 2);
@@ -565,14 +553,7 @@ int TCbProtocol::ReqWriteUirConfig(int32_t cb, bool fcb)
         return -2;
     try {
         for (int seg = 0; seg <= 10; ++seg) {
-            int r = -1;
-            for (int t = 0; t < 10; ++t) {
-                if (t > 0)
-                    link_.Sleeper().SleepMs(10);
-                r = ReqWriteUirSegment(cb, seg, fcb);
-                if (r >= 0)
-                    break;
-            }
+            const int r = TryUpTo(10, 10, [&] { return ReqWriteUirSegment(cb, seg, fcb); });
             if (r < 0) {
                 rec->UirWriteError = 1;
                 return -(seg + 2);

@@ -6,6 +6,7 @@
 // Every operation takes the index of the CB it talks to; failure flags,
 // decoded data and link bookkeeping go to that record. Operations return 0
 // (or a positive data indication) on success and a negative code on failure.
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -116,6 +117,7 @@ public:
     TLink& Link() { return link_; }
 
 private:
+    int TryUpTo(int tries, uint32_t pauseMs, const std::function<int()>& call);
     int ReadJournalRecordImpl(int32_t cb, bool fcb, bool second);
     int FetchJournalImpl(int32_t cb, bool second);
     // Applies an event's effect on the CB's model; true when it asks to

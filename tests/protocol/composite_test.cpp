@@ -2,8 +2,7 @@
 // handling and results.
 #include <gtest/gtest.h>
 
-#include "link/FakeSerialDevice.h"
-#include "protocol/Protocol.h"
+#include "protocol/ProtocolRig.h"
 
 namespace kestrel {
 namespace {
@@ -16,16 +15,7 @@ using test::LongAnswer;
 using test::RecordingHooks;
 using test::RecordingSleeper;
 
-struct Rig {
-    TGlobalState state;
-    FakeSerialDevice dev;
-    TComPort port{dev};
-    RecordingSleeper sleeper;
-    RecordingHooks hooks;
-    TCbProtocol proto{state, port, sleeper, hooks};
-
-    Rig() { EXPECT_EQ(proto.OpenPortForCb(0), 0); }
-    TCbData& cb() { return *state.Cb(0); }
+struct Rig : test::ProtocolRig {
     // Control field of write i.
     uint8_t C(size_t i) const { return dev.Writes[i][0] == 0x10 ? dev.Writes[i][1] : dev.Writes[i][4]; }
     size_t CountWrites(uint8_t ci) const

@@ -4,8 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "link/FakeSerialDevice.h"
-#include "protocol/Protocol.h"
+#include "protocol/ProtocolRig.h"
 
 namespace kestrel {
 namespace {
@@ -17,16 +16,7 @@ using test::FakeSerialDevice;
 using test::RecordingHooks;
 using test::RecordingSleeper;
 
-struct Rig {
-    TGlobalState state;
-    FakeSerialDevice dev;
-    TComPort port{dev};
-    RecordingSleeper sleeper;
-    RecordingHooks hooks;
-    TCbProtocol proto{state, port, sleeper, hooks};
-
-    Rig() { EXPECT_EQ(proto.OpenPortForCb(0), 0); }
-    TCbData& cb() { return *state.Cb(0); }
+struct Rig : test::ProtocolRig {
     int Poll(const Ev& e)
     {
         dev.Answer(EventFrame(e));

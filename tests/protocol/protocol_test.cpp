@@ -2,8 +2,7 @@
 
 #include <thread>
 
-#include "link/FakeSerialDevice.h"
-#include "protocol/Protocol.h"
+#include "protocol/ProtocolRig.h"
 
 namespace kestrel {
 namespace {
@@ -16,16 +15,7 @@ using test::LongAnswer;
 using test::RecordingHooks;
 using test::RecordingSleeper;
 
-struct Rig {
-    TGlobalState state;
-    FakeSerialDevice dev;
-    TComPort port{dev};
-    RecordingSleeper sleeper;
-    RecordingHooks hooks;
-    TCbProtocol proto{state, port, sleeper, hooks};
-
-    Rig() { EXPECT_EQ(proto.OpenPortForCb(0), 0); }
-    TCbData& cb() { return *state.Cb(0); }
+struct Rig : test::ProtocolRig {
     void Stage(std::initializer_list<uint8_t> bytes)
     {
         int i = 0;

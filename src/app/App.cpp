@@ -3,11 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "app/PortMap.h"
 #include "app/QtPrompt.h"
-#ifdef KESTREL_WITH_JOURNAL_UI
-#include "journal/ui/HistoryForm.h"
-#endif
 #include "app/SingleInstance.h"
 #include "journal/ui/HistoryForm.h"
 #include "link/ComPort.h"
@@ -21,14 +17,15 @@ namespace kestrel {
 std::unique_ptr<TAcquisition> MakeDeviceAcquisition(TGlobalState& state, IUiHooks& hooks)
 {
     auto acq = std::make_unique<TAcquisition>();
-    std::shared_ptr<ISerialDevice> device =
-        MakeOsSerialDevice([](int32_t n) { return MappedPortPath(n); });
+    // Where there are no COM names, the settings store maps COMn to a device.
+    std::shared_ptr<ISettingsStore> store = MakeUserSettingsStore();
+    std::shared_ptr<ISerialDevice> device = MakeOsSerialDevice(MakeSettingsPortResolver(*store));
     auto port = std::make_shared<TComPort>(*device);
     auto protocol = std::make_shared<TCbProtocol>(state, *port, SystemClock::Instance(), hooks);
     auto link = std::make_shared<TProtocolAcqLink>(*protocol);
     acq->Thread = std::make_unique<TGetDataThread>(state, *link, SystemClock::Instance(), hooks);
     // Kept in the order they depend on each other; released from the back.
-    acq->Parts = {device, port, protocol, link};
+    acq->Parts = {store, device, port, protocol, link};
     return acq;
 }
 
@@ -51,9 +48,6 @@ int RunUtility()
     prompt.SetOwner(&mainForm);
     // The other windows, hidden until their menu item or tool button; owned
     // (and released) by the main window.
-#ifdef KESTREL_WITH_JOURNAL_UI
-    AttachHistoryForm(mainForm, *new THistoryForm(state, mainForm.WaitUi(), &mainForm));
-#endif
     // The journal window: created hidden, owned by the main window.
     AttachHistoryForm(mainForm, *new THistoryForm(state, mainForm.WaitUi(), &mainForm));
 

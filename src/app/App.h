@@ -10,7 +10,7 @@ namespace kestrel {
 
 // The acquisition thread over the platform's serial ports. On systems
 // without COM ports, port n opens the device the settings store maps COMn to
-// (app/PortMap.h).
+// (value "COMn" of the key "Software\KestrelUtilite\Ports").
 std::unique_ptr<TAcquisition> MakeDeviceAcquisition(TGlobalState& state, IUiHooks& hooks);
 
 // The whole program after QApplication exists; returns the exit code (0).

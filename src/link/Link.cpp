@@ -173,68 +173,68 @@ size_t TLink::ReadInto(TCbData& rec, uint8_t* at, size_t n, bool& failed)
     return got;
 }
 
-int TLink::Exchange(int32_t cb, const TExchangeSpec& spec, const ValidHandler& onValid)
+int TLink::Exchange(int32_t cb, const TExchangePlan& plan, const ValidHandler& onValid)
 {
     TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
     auto fail = [&] {
         rec->CountFailure();
-        if (spec.FailFlag)
-            (rec->*spec.FailFlag) = 1;
+        if (plan.FailFlag)
+            (rec->*plan.FailFlag) = 1;
     };
     try {
-        if (spec.Frame.empty() || spec.Frame.size() > buf_.size())
+        if (plan.Frame.empty() || plan.Frame.size() > buf_.size())
             throw std::length_error("request frame");
-        std::copy(spec.Frame.begin(), spec.Frame.end(), buf_.begin());
-        port_.Write(buf_.data(), spec.Frame.size());
+        std::copy(plan.Frame.begin(), plan.Frame.end(), buf_.begin());
+        port_.Write(buf_.data(), plan.Frame.size());
         const uint32_t werr = port_.GetLastError();
         rec->LastPortError = werr;
         if (Logging()) {
             Log(kSent);
-            Log(HexBytes(spec.Frame));
+            Log(HexBytes(plan.Frame));
         }
         if (werr != 0) {
             fail();
             Log("Ошибка записи в СОМ-порт; Код ошибки: " + CodeText(werr));
             return -3;
         }
-        if (uint32_t w = PostWriteWaitMs(port_.GetSpeed(), spec.WaitBasis, spec.PollWait))
+        if (uint32_t w = PostWriteWaitMs(port_.GetSpeed(), plan.WaitBasis, plan.PollWait))
             sleeper_.SleepMs(w);
-        if (spec.ExtraWaitMs)
-            sleeper_.SleepMs(spec.ExtraWaitMs);
-        const int r = Judge(*rec, spec, onValid);
+        if (plan.ExtraWaitMs)
+            sleeper_.SleepMs(plan.ExtraWaitMs);
+        const int r = Judge(*rec, plan, onValid);
         if (r < 0)
             fail();
         return r;
     } catch (...) {
-        Log(spec.ExceptionText);
+        Log(plan.ExceptionText);
         fail();
         return -1;
     }
 }
 
-int TLink::Accept(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid, const TAnswer& a, int dflt)
+int TLink::Accept(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, const TAnswer& a, int dflt)
 {
     rec.CountSuccess();
-    if (spec.FailFlag)
-        (rec.*spec.FailFlag) = 0;
+    if (plan.FailFlag)
+        (rec.*plan.FailFlag) = 0;
     if (onValid)
         return onValid(a);
     return dflt;
 }
 
-int TLink::Judge(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+int TLink::Judge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid)
 {
-    switch (spec.Profile) {
+    switch (plan.Profile) {
     case TProfile::Acknowledge:
     case TProfile::WriteAcknowledge:
-        return JudgeAcknowledge(rec, spec, onValid);
+        return JudgeAcknowledge(rec, plan, onValid);
     case TProfile::Data:
     case TProfile::DataOrNothing:
-        return JudgeData(rec, spec, onValid);
+        return JudgeData(rec, plan, onValid);
     case TProfile::LinkStatus:
-        return JudgeLinkStatus(rec, spec, onValid);
+        return JudgeLinkStatus(rec, plan, onValid);
     case TProfile::NoReplyRead: {
         bool failed = false;
         const size_t got = ReadInto(rec, buf_.data(), 4, failed);
@@ -248,18 +248,18 @@ int TLink::Judge(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& on
             Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
             return -4;
         }
-        return Accept(rec, spec, onValid, {}, 0);
+        return Accept(rec, plan, onValid, {}, 0);
     }
     case TProfile::NoReply:
-        return Accept(rec, spec, onValid, {}, 0);
+        return Accept(rec, plan, onValid, {}, 0);
     }
     return -1;
 }
 
-int TLink::JudgeAcknowledge(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+int TLink::JudgeAcknowledge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid)
 {
     bool failed = false;
-    const size_t got = ReadInto(rec, buf_.data(), spec.ReadLength, failed);
+    const size_t got = ReadInto(rec, buf_.data(), plan.ReadLength, failed);
     if (got == 0) {
         Log(kNoAnswer);
         return -6;
@@ -271,12 +271,12 @@ int TLink::JudgeAcknowledge(TCbData& rec, const TExchangeSpec& spec, const Valid
         return -4;
     }
     if (buf_[0] == 0xE5)
-        return Accept(rec, spec, onValid, {}, 0);
-    Log(spec.BadText);
+        return Accept(rec, plan, onValid, {}, 0);
+    Log(plan.BadText);
     return -5;
 }
 
-int TLink::JudgeLinkStatus(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+int TLink::JudgeLinkStatus(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid)
 {
     bool failed = false;
     const size_t got = ReadInto(rec, buf_.data(), 7, failed);
@@ -296,18 +296,18 @@ int TLink::JudgeLinkStatus(TCbData& rec, const TExchangeSpec& spec, const ValidH
     const uint8_t sum = CheckSum({buf_.data() + 1, got - 3});
     Log("Контрольная сумма: " + Hex2(sum) + ";");
     if (sum != buf_[3] || buf_[4] != 0x16) {
-        Log(spec.BadText);
+        Log(plan.BadText);
         return -5;
     }
     TAnswer a;
     a.C = buf_[1];
-    return Accept(rec, spec, onValid, a, 0);
+    return Accept(rec, plan, onValid, a, 0);
 }
 
-int TLink::JudgeData(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid)
+int TLink::JudgeData(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid)
 {
-    const bool orNothing = spec.Profile == TProfile::DataOrNothing;
-    const bool poll = orNothing && spec.Kind == TDataOrNothingKind::Poll;
+    const bool orNothing = plan.Profile == TProfile::DataOrNothing;
+    const bool poll = orNothing && plan.Kind == TDataOrNothingKind::Poll;
     bool failed = false;
     const size_t got = ReadInto(rec, buf_.data(), 4, failed);
     if (got == 0) {
@@ -361,12 +361,12 @@ int TLink::JudgeData(TCbData& rec, const TExchangeSpec& spec, const ValidHandler
         Log(kTooLong);
         return -5;
     }
-    return ReadBody(rec, spec, onValid, l);
+    return ReadBody(rec, plan, onValid, l);
 }
 
-int TLink::ReadBody(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid, uint8_t l)
+int TLink::ReadBody(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, uint8_t l)
 {
-    const bool orNothing = spec.Profile == TProfile::DataOrNothing;
+    const bool orNothing = plan.Profile == TProfile::DataOrNothing;
     bool failed = false;
     const size_t got = ReadInto(rec, buf_.data(), static_cast<size_t>(l) + 2, failed);
     if (got == 0) {
@@ -381,13 +381,13 @@ int TLink::ReadBody(TCbData& rec, const TExchangeSpec& spec, const ValidHandler&
     }
     if (got < 2) {
         // No room for a check sum and a stop byte.
-        Log(spec.BadText);
+        Log(plan.BadText);
         return -5;
     }
     const uint8_t sum = CheckSum({buf_.data(), got - 2});
     Log("Контрольная сумма: " + Hex2(sum) + ";");
     if (sum != buf_[got - 2]) {
-        Log(spec.BadText);
+        Log(plan.BadText);
         return -5;
     }
     TAnswer a;
@@ -395,11 +395,11 @@ int TLink::ReadBody(TCbData& rec, const TExchangeSpec& spec, const ValidHandler&
     a.C = summed >= 1 ? buf_[0] : 0;
     if (summed > 3)
         a.Data = std::span<const uint8_t>(buf_.data() + 3, summed - 3);
-    if (a.Data.size() < spec.MinData) {
+    if (a.Data.size() < plan.MinData) {
         Log(kTooShort);
         return -5;
     }
-    return Accept(rec, spec, onValid, a, 1);
+    return Accept(rec, plan, onValid, a, 1);
 }
 
 }  // namespace kestrel

@@ -37,7 +37,7 @@ enum class TProfile {
 // other than 0xE5 and 0x68 counts.
 enum class TDataOrNothingKind { Journal, Poll };
 
-struct TExchangeSpec {
+struct TExchangePlan {
     std::vector<uint8_t> Frame;          // the whole request frame, check sum included
     uint32_t WaitBasis = 25;             // n of the post-write wait
     bool PollWait = false;               // m = 8 from 19200 bit/s
@@ -74,7 +74,7 @@ public:
     // gets the answer (empty for the profiles without data). Without it the
     // result is the profile's (0, or 1 for a received long frame).
     using ValidHandler = std::function<int(const TAnswer&)>;
-    int Exchange(int32_t cb, const TExchangeSpec& spec, const ValidHandler& onValid = {});
+    int Exchange(int32_t cb, const TExchangePlan& plan, const ValidHandler& onValid = {});
 
     // The traffic log: one line to the console, only while it is open.
     void Log(const std::string& utf8);
@@ -96,13 +96,13 @@ public:
     static std::string HexBytes(std::span<const uint8_t> bytes);
 
 private:
-    int Judge(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid);
-    int JudgeAcknowledge(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid);
-    int JudgeData(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid);
-    int JudgeLinkStatus(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid);
+    int Judge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid);
+    int JudgeAcknowledge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid);
+    int JudgeData(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid);
+    int JudgeLinkStatus(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid);
     // Reads the long-frame body after a header that passed; -1 .. -6 or the result.
-    int ReadBody(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid, uint8_t l);
-    int Accept(TCbData& rec, const TExchangeSpec& spec, const ValidHandler& onValid, const TAnswer& a, int dflt);
+    int ReadBody(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, uint8_t l);
+    int Accept(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, const TAnswer& a, int dflt);
     size_t ReadInto(TCbData& rec, uint8_t* at, size_t n, bool& failed);
 
     TGlobalState& state_;

@@ -23,9 +23,9 @@ std::string Hex2(unsigned v)
 uint8_t ReadC(bool fcb) { return fcb ? 0x7B : 0x5B; }
 uint8_t SendC(bool fcb) { return fcb ? 0x73 : 0x53; }
 
-TExchangeSpec Spec(std::vector<uint8_t> frame, uint32_t basis, TProfile profile, size_t readLen, std::string bad)
+TExchangePlan Plan(std::vector<uint8_t> frame, uint32_t basis, TProfile profile, size_t readLen, std::string bad)
 {
-    TExchangeSpec s;
+    TExchangePlan s;
     s.Frame = std::move(frame);
     s.WaitBasis = basis;
     s.Profile = profile;
@@ -53,7 +53,7 @@ int TCbProtocol::ReqResetLink(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    return link_.Exchange(cb, Spec(TLink::ShortFrame(0x40, rec->Address), 5, TProfile::Acknowledge, 5, kAckBad));
+    return link_.Exchange(cb, Plan(TLink::ShortFrame(0x40, rec->Address), 5, TProfile::Acknowledge, 5, kAckBad));
 }
 
 int TCbProtocol::ReqResetFcb(int32_t cb)
@@ -61,7 +61,7 @@ int TCbProtocol::ReqResetFcb(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Spec(TLink::ShortFrame(0x47, rec->Address), 5, TProfile::Acknowledge, 5, "Нулевой байт не равен 0xE5;");
+    auto s = Plan(TLink::ShortFrame(0x47, rec->Address), 5, TProfile::Acknowledge, 5, "Нулевой байт не равен 0xE5;");
     s.ExceptionText = kExcNoDot;
     return link_.Exchange(cb, s);
 }
@@ -71,7 +71,7 @@ int TCbProtocol::ReqLinkStatus(int32_t cb, bool fcb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    return link_.Exchange(cb, Spec(TLink::ShortFrame(fcb ? 0x69 : 0x49, rec->Address), 5, TProfile::LinkStatus, 7,
+    return link_.Exchange(cb, Plan(TLink::ShortFrame(fcb ? 0x69 : 0x49, rec->Address), 5, TProfile::LinkStatus, 7,
                                    kSumBadDot));
 }
 
@@ -135,7 +135,7 @@ int TCbProtocol::ReqPollEvent(int32_t cb, bool fcb)
     TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Spec(TLink::ShortFrame(ReadC(fcb), rec->Address), 5, TProfile::DataOrNothing, 4, kSumBad);
+    auto s = Plan(TLink::ShortFrame(ReadC(fcb), rec->Address), 5, TProfile::DataOrNothing, 4, kSumBad);
     s.PollWait = true;
     s.Kind = TDataOrNothingKind::Poll;
     s.MinData = 12;
@@ -214,7 +214,7 @@ int TCbProtocol::ReadJournalRecordImpl(int32_t cb, bool fcb, bool second)
     TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Spec(TLink::LongFrame(ReadC(fcb), rec->Address, 0xF0), 25, TProfile::DataOrNothing, 4, kSumBad);
+    auto s = Plan(TLink::LongFrame(ReadC(fcb), rec->Address, 0xF0), 25, TProfile::DataOrNothing, 4, kSumBad);
     s.Kind = TDataOrNothingKind::Journal;
     s.MinData = 12;
     return link_.Exchange(cb, s, [&](const TAnswer& a) {
@@ -238,7 +238,7 @@ int TCbProtocol::ReqClearJournal(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Spec(TLink::LongFrame(0x44, rec->Address, 0x44), 25, TProfile::NoReplyRead, 4, {});
+    auto s = Plan(TLink::LongFrame(0x44, rec->Address, 0x44), 25, TProfile::NoReplyRead, 4, {});
     s.FailFlag = &TCbData::ClearJournalError;
     return link_.Exchange(cb, s);
 }
@@ -293,7 +293,7 @@ int TCbProtocol::ReqReadFuncTable(int32_t cb, int mode, bool fcb)
     TCbData* rec = state_.Cb(cb);
     if (!rec || mode < 0 || mode > 3)
         return -2;
-    auto s = Spec(TLink::LongFrame(ReadC(fcb), rec->Address, static_cast<uint8_t>(0x2C + 4 * mode)), 25,
+    auto s = Plan(TLink::LongFrame(ReadC(fcb), rec->Address, static_cast<uint8_t>(0x2C + 4 * mode)), 25,
                   TProfile::Data, 4, kSumBad);
     s.MinData = mode == 3 ? 7 : 4;
     s.ExceptionText = mode == 0 ? kExc : kExcNoDot;
@@ -349,7 +349,7 @@ int TCbProtocol::ReqWriteFuncTable(int32_t cb, int mode)
         data.push_back(state_.CmdData[5]);
     }
     const uint8_t c = SendC(state_.Fcb.load() != 0);
-    return link_.Exchange(cb, Spec(TLink::LongFrame(c, rec->Address, static_cast<uint8_t>(0x2C + 4 * mode), data), 25,
+    return link_.Exchange(cb, Plan(TLink::LongFrame(c, rec->Address, static_cast<uint8_t>(0x2C + 4 * mode), data), 25,
                                    TProfile::WriteAcknowledge, 7, kSumBadDot));
 }
 
@@ -464,7 +464,7 @@ int TCbProtocol::ReqReadUirSegment(int32_t cb, int segment, bool fcb)
     if (!rec)
         return -2;
     const uint8_t first = static_cast<uint8_t>(4 * segment);
-    auto s = Spec(TLink::LongFrame(ReadC(fcb), rec->Address, 0x40, std::span<const uint8_t>(&first, 1)), 25,
+    auto s = Plan(TLink::LongFrame(ReadC(fcb), rec->Address, 0x40, std::span<const uint8_t>(&first, 1)), 25,
                   TProfile::Data, 4, kSumBadDot);
     s.MinData = 9;
     return link_.Exchange(cb, s, [&](const TAnswer& a) {
@@ -519,7 +519,7 @@ int TCbProtocol::ReqWriteUirSegment(int32_t cb, int segment, bool fcb)
     std::vector<uint8_t> data{static_cast<uint8_t>(4 * segment)};
     for (int i = 1; i <= 8; ++i)
         data.push_back(state_.CmdData[i]);
-    auto s = Spec(TLink::LongFrame(SendC(fcb), rec->Address, 0x40, data), 25, TProfile::WriteAcknowledge, 7,
+    auto s = Plan(TLink::LongFrame(SendC(fcb), rec->Address, 0x40, data), 25, TProfile::WriteAcknowledge, 7,
                   kSumBadDot);
     s.FailFlag = &TCbData::UirWriteError;
     return link_.Exchange(cb, s);
@@ -574,7 +574,7 @@ int TCbProtocol::ReqReadClock(int32_t cb, bool fcb)
     TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Spec(TLink::LongFrame(ReadC(fcb), rec->Address, 0x3C), 25, TProfile::Data, 4, kSumBadDot);
+    auto s = Plan(TLink::LongFrame(ReadC(fcb), rec->Address, 0x3C), 25, TProfile::Data, 4, kSumBadDot);
     s.MinData = 6;
     s.FailFlag = &TCbData::ClockReadError;
     return link_.Exchange(cb, s, [&](const TAnswer& a) {
@@ -604,7 +604,7 @@ int TCbProtocol::ReqWriteClock(int32_t cb)
     std::vector<uint8_t> data;
     for (int i = 0; i < 6; ++i)
         data.push_back(state_.CmdData[i]);
-    auto s = Spec(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x3C, data), 25,
+    auto s = Plan(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x3C, data), 25,
                   TProfile::WriteAcknowledge, 7, kSumBadDot);
     s.FailFlag = &TCbData::ClockWriteError;
     return link_.Exchange(cb, s);
@@ -615,7 +615,7 @@ int TCbProtocol::ReqStopClock(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Spec(TLink::LongFrame(0x44, rec->Address, 0x54), 9, TProfile::NoReply, 0, {});
+    auto s = Plan(TLink::LongFrame(0x44, rec->Address, 0x54), 9, TProfile::NoReply, 0, {});
     s.ExtraWaitMs = 20;
     return link_.Exchange(cb, s);
 }
@@ -626,7 +626,7 @@ int TCbProtocol::ReqSetAddress(int32_t cb)
     if (!rec)
         return -2;
     const uint8_t v = state_.CmdData[0];
-    auto s = Spec(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x4C, std::span<const uint8_t>(&v, 1)),
+    auto s = Plan(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x4C, std::span<const uint8_t>(&v, 1)),
                   10, TProfile::Acknowledge, 5, kAckBad);
     s.FailFlag = &TCbData::AddressError;
     return link_.Exchange(cb, s);
@@ -638,7 +638,7 @@ int TCbProtocol::ReqSetSpeed(int32_t cb)
     if (!rec)
         return -2;
     const uint8_t v = state_.CmdData[0];
-    auto s = Spec(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x50, std::span<const uint8_t>(&v, 1)),
+    auto s = Plan(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x50, std::span<const uint8_t>(&v, 1)),
                   10, TProfile::Acknowledge, 5, kAckBad);
     s.FailFlag = &TCbData::SpeedError;
     return link_.Exchange(cb, s);
@@ -649,7 +649,7 @@ int TCbProtocol::ReqResetCb(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Spec(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x48), 9, TProfile::Acknowledge, 15,
+    auto s = Plan(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x48), 9, TProfile::Acknowledge, 15,
                   kAckBad);
     s.FailFlag = &TCbData::ResetError;
     return link_.Exchange(cb, s);

@@ -291,9 +291,9 @@ TEST(Waits, TableForEverySpeed)
 
 // ---------------------------------------------------------------- exchange skeleton
 
-TExchangeSpec AckSpec()
+TExchangePlan AckSpec()
 {
-    TExchangeSpec s;
+    TExchangePlan s;
     s.Frame = TLink::ShortFrame(0x40, 0x01);
     s.WaitBasis = 5;
     s.Profile = TProfile::Acknowledge;
@@ -418,9 +418,9 @@ TEST(Exchange, LeftoverBytesOfAnEarlierAnswerAreReadFirst)
     EXPECT_EQ(r.link.Exchange(0, AckSpec()), -5);
 }
 
-TExchangeSpec DataSpec(size_t minData = 0)
+TExchangePlan DataSpec(size_t minData = 0)
 {
-    TExchangeSpec s;
+    TExchangePlan s;
     s.Frame = TLink::LongFrame(0x5B, 0x01, 0x3C);
     s.WaitBasis = 25;
     s.Profile = TProfile::Data;
@@ -486,9 +486,9 @@ TEST(Exchange, DataProfileAcceptAndReject)
     }
 }
 
-TExchangeSpec OrNothingSpec(TDataOrNothingKind kind)
+TExchangePlan OrNothingSpec(TDataOrNothingKind kind)
 {
-    TExchangeSpec s;
+    TExchangePlan s;
     s.Frame = TLink::ShortFrame(0x5B, 0x01);
     s.WaitBasis = 5;
     s.PollWait = kind == TDataOrNothingKind::Poll;
@@ -561,7 +561,7 @@ TEST(Exchange, LinkStatusProfile)
         r.state.ConsoleOpen = 1;
         r.link.OpenPortForCb(0);
         r.dev.Answer(c.Answer);
-        TExchangeSpec s;
+        TExchangePlan s;
         s.Frame = TLink::ShortFrame(0x49, 0x01);
         s.WaitBasis = 5;
         s.Profile = TProfile::LinkStatus;
@@ -579,7 +579,7 @@ TEST(Exchange, NoReplyProfiles)
         Rig r;
         r.state.ConsoleOpen = 1;
         r.link.OpenPortForCb(0);
-        TExchangeSpec s;
+        TExchangePlan s;
         s.Frame = TLink::LongFrame(0x44, 0x01, 0x44);
         s.Profile = TProfile::NoReplyRead;
         s.FailFlag = &TCbData::ClearJournalError;
@@ -594,7 +594,7 @@ TEST(Exchange, NoReplyProfiles)
     {
         Rig r;
         r.link.OpenPortForCb(0);
-        TExchangeSpec s;
+        TExchangePlan s;
         s.Frame = TLink::LongFrame(0x44, 0x01, 0x54);
         s.WaitBasis = 9;
         s.ExtraWaitMs = 20;

@@ -256,10 +256,12 @@ int TLink::Judge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& on
     return -1;
 }
 
-int TLink::JudgeAcknowledge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid)
+// The first read of an answer: nothing (-6), a read error (-4) or bytes,
+// logged as they came.
+int TLink::ReadFirst(TCbData& rec, size_t n, size_t& got)
 {
     bool failed = false;
-    const size_t got = ReadInto(rec, buf_.data(), plan.ReadLength, failed);
+    got = ReadInto(rec, buf_.data(), n, failed);
     if (got == 0) {
         Log(kNoAnswer);
         return -6;
@@ -270,6 +272,14 @@ int TLink::JudgeAcknowledge(TCbData& rec, const TExchangePlan& plan, const Valid
         Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
         return -4;
     }
+    return 0;
+}
+
+int TLink::JudgeAcknowledge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid)
+{
+    size_t got = 0;
+    if (const int r = ReadFirst(rec, plan.ReadLength, got); r < 0)
+        return r;
     if (buf_[0] == 0xE5)
         return Accept(rec, plan, onValid, {}, 0);
     Log(plan.BadText);
@@ -278,18 +288,9 @@ int TLink::JudgeAcknowledge(TCbData& rec, const TExchangePlan& plan, const Valid
 
 int TLink::JudgeLinkStatus(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid)
 {
-    bool failed = false;
-    const size_t got = ReadInto(rec, buf_.data(), 7, failed);
-    if (got == 0) {
-        Log(kNoAnswer);
-        return -6;
-    }
-    Log(kReceived);
-    Log(HexBytes({buf_.data(), got}));
-    if (failed) {
-        Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
-        return -4;
-    }
+    size_t got = 0;
+    if (const int r = ReadFirst(rec, 7, got); r < 0)
+        return r;
     if (got < 5 || buf_[0] != 0x10)
         return -5;
     // From the second byte to the third-last.
@@ -308,18 +309,9 @@ int TLink::JudgeData(TCbData& rec, const TExchangePlan& plan, const ValidHandler
 {
     const bool orNothing = plan.Profile == TProfile::DataOrNothing;
     const bool poll = orNothing && plan.Kind == TDataOrNothingKind::Poll;
-    bool failed = false;
-    const size_t got = ReadInto(rec, buf_.data(), 4, failed);
-    if (got == 0) {
-        Log(kNoAnswer);
-        return -6;
-    }
-    Log(kReceived);
-    Log(HexBytes({buf_.data(), got}));
-    if (failed) {
-        Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
-        return -4;
-    }
+    size_t got = 0;
+    if (const int r = ReadFirst(rec, 4, got); r < 0)
+        return r;
     if (orNothing) {
         if (buf_[0] == 0xE5) {
             rec.CountSuccess();

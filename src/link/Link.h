@@ -104,6 +104,7 @@ private:
     int ReadBody(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, uint8_t l);
     int Accept(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, const TAnswer& a, int dflt);
     size_t ReadInto(TCbData& rec, uint8_t* at, size_t n, bool& failed);
+    int ReadFirst(TCbData& rec, size_t n, size_t& got);
 
     TGlobalState& state_;
     TComPort& port_;

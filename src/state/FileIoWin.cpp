@@ -7,23 +7,12 @@
 #include <atomic>
 #include <string>
 
-#include "state/Cp1251.h"
+#include "state/WinText.h"
 #include "state/FileIo.h"
 
 namespace kestrel {
 
 namespace {
-
-std::wstring Wide(const std::string& path1251)
-{
-    const std::string utf8 = Cp1251ToUtf8(path1251);
-    if (utf8.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-    return w;
-}
 
 class Handle {
 public:

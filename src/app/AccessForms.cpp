@@ -27,6 +27,21 @@ QLineEdit* MakeCodeEdit(QWidget* parent)
     return e;
 }
 
+// "Подтвердить" (the default button) and "Отменить", right-aligned.
+QHBoxLayout* MakeButtonRow(QWidget* parent, QPushButton*& confirm, QPushButton*& cancel)
+{
+    confirm = new QPushButton(Q(kButtonConfirm), parent);
+    confirm->setObjectName(QStringLiteral("bbConfirm"));
+    confirm->setDefault(true);
+    cancel = new QPushButton(Q(kButtonCancel), parent);
+    cancel->setObjectName(QStringLiteral("bbCancel"));
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(confirm);
+    row->addWidget(cancel);
+    return row;
+}
+
 QMessageBox::Icon BoxIcon(PromptIcon icon)
 {
     switch (icon) {
@@ -64,16 +79,7 @@ TProtectAccessForm::TProtectAccessForm(const TGlobalState& state, QWidget* paren
     edit_ = MakeCodeEdit(this);
     edit_->setObjectName(QStringLiteral("Edit1"));
 
-    confirm_ = new QPushButton(Q(kButtonConfirm), this);
-    confirm_->setObjectName(QStringLiteral("bbConfirm"));
-    confirm_->setDefault(true);
-    cancel_ = new QPushButton(Q(kButtonCancel), this);
-    cancel_->setObjectName(QStringLiteral("bbCancel"));
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(confirm_);
-    buttons->addWidget(cancel_);
+    auto* buttons = MakeButtonRow(this, confirm_, cancel_);
 
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(16, 16, 16, 12);
@@ -132,15 +138,7 @@ TCreateNewPasswordForm::TCreateNewPasswordForm(const TGlobalState& state, QWidge
     form->addRow(Q(kChangeDialogNewLabel), new_);
     form->addRow(Q(kChangeDialogConfirmLabel), confirmEdit_);
 
-    confirm_ = new QPushButton(Q(kButtonConfirm), this);
-    confirm_->setObjectName(QStringLiteral("bbConfirm"));
-    confirm_->setDefault(true);
-    cancel_ = new QPushButton(Q(kButtonCancel), this);
-    cancel_->setObjectName(QStringLiteral("bbCancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(confirm_);
-    buttons->addWidget(cancel_);
+    auto* buttons = MakeButtonRow(this, confirm_, cancel_);
 
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(16, 16, 16, 12);

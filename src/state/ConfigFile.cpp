@@ -361,6 +361,7 @@ int ReadConfigFile(TGlobalState& state)
         // Every record exists now; nobody who honours the lock sees the new
         // count before the records are filled.
         state.CbCount = count;
+        state.ClampShownCb();
         for (int32_t c = 0; c < count; ++c)
             ApplySettings(*state.Cb(c), cbs[static_cast<std::size_t>(c)]);
         return 0;

@@ -153,6 +153,14 @@ const TCbData* TGlobalState::Cb(int32_t index) const
     return const_cast<TGlobalState*>(this)->Cb(index);
 }
 
+void TGlobalState::ClampShownCb()
+{
+    const int32_t count = CbCount;
+    const int32_t shown = ShownCb;
+    if (shown < 0 || shown >= count)
+        ShownCb = 0;
+}
+
 bool TGlobalState::EnsureAllocated(int32_t count)
 {
     if (count > kMaxCbCount)

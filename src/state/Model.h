@@ -163,8 +163,15 @@ public:
     // The record at index, or nullptr when index is outside 0..CbCount-1.
     TCbData* Cb(int32_t index);
     const TCbData* Cb(int32_t index) const;
-    // The record at CurrentCb (nullptr when none).
+    // The record at CurrentCb (nullptr when none). CurrentCb belongs to the
+    // acquisition thread: it moves after every visit.
     TCbData* Current() { return Cb(CurrentCb); }
+    // The record the operator looks at (nullptr when none). Windows show and
+    // post to this one, never to CurrentCb.
+    TCbData* Shown() { return Cb(ShownCb); }
+    const TCbData* Shown() const { return Cb(ShownCb); }
+    // Bring ShownCb back into 0..CbCount-1 after the count shrank.
+    void ClampShownCb();
     // Allocate records up to `count` (at most kMaxCbCount). Call under RecordLock.
     bool EnsureAllocated(int32_t count);
     int32_t Allocated() const { return allocated_; }
@@ -175,6 +182,7 @@ public:
 
     Atom<int32_t> CbCount{1};
     Atom<int32_t> CurrentCb{0};
+    Atom<int32_t> ShownCb{0};
     int32_t TileMinWidth = 115;
     int32_t TileGapX = 5;
     int32_t TileGapY = 5;

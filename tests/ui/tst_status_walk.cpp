@@ -3,7 +3,7 @@
 #include <QtTest>
 #include <vector>
 
-#include "monitor/ui/StatusWalk.h"
+#include "monitor/StatusWalk.h"
 
 using namespace kestrel;
 

@@ -18,7 +18,7 @@
 #include "monitor/ui/Icons.h"
 #include "monitor/ui/Layout.h"
 #include "monitor/ui/MessageForm.h"
-#include "monitor/ui/StatusWalk.h"
+#include "monitor/StatusWalk.h"
 #include "monitor/ui/Tiles.h"
 
 namespace kestrel {

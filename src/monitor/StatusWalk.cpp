@@ -101,4 +101,109 @@ TStatusPicture StatusWalk(TCbData& cb)
     return pic;
 }
 
+TCbMark TCbAlarm::Mark() const
+{
+    if (Arc || Failure)
+        return TCbMark::Alarm;
+    return LinkLost ? TCbMark::LinkLost : TCbMark::None;
+}
+
+TCbAlarm CbAlarmOf(const TStatusPicture& pic)
+{
+    TCbAlarm a;
+    a.Arc = pic.CbArc == 2;
+    a.Failure = pic.CbFault == 2;
+    for (const TUirTileState& u : pic.Uir) {
+        for (int ch : u.Ch) {
+            a.Arc = a.Arc || ch == 2;
+            a.Failure = a.Failure || ch == 3;
+        }
+        a.Failure = a.Failure || u.Link == 2;
+    }
+    a.LinkLost = pic.CbPower == 2;
+    return a;
+}
+
+TBlockStatus BlockStatus(TCbData& cb)
+{
+    TBlockStatus s;
+    if (cb.FirstPollPending.load() != 0)
+        return s;
+    s.Walked = true;
+    s.Picture = StatusWalk(cb);
+    s.Alarm = CbAlarmOf(s.Picture);
+    return s;
+}
+
+TCbMark CbMark(TCbData& cb) { return BlockStatus(cb).Alarm.Mark(); }
+
+TStatusSweep StatusSweep(TGlobalState& state)
+{
+    TStatusSweep sweep;
+    const int32_t count = state.CbCount.load();
+    std::vector<TCbAlarm> alarms;
+    for (int32_t i = 0; i < count; ++i) {
+        TCbData* cb = state.Cb(i);
+        if (!cb)
+            break;
+        sweep.Blocks.push_back(BlockStatus(*cb));
+        const TBlockStatus& b = sweep.Blocks.back();
+        sweep.AlarmRaised = sweep.AlarmRaised || b.Picture.AlarmRaised;
+        alarms.push_back(b.Alarm);
+    }
+    sweep.Line = AlarmLine(alarms);
+    return sweep;
+}
+
+namespace {
+// "ЦБ 1, 3–5, 9": block numbers, runs of three or more as a range.
+std::string BlockNumbers(const std::vector<int>& numbers)
+{
+    std::string out = "ЦБ ";
+    for (size_t i = 0; i < numbers.size();) {
+        size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+            ++j;
+        if (i != 0)
+            out += ", ";
+        out += std::to_string(numbers[i]);
+        if (j - i >= 2) {
+            out += "–" + std::to_string(numbers[j]);
+        } else if (j > i) {
+            out += ", " + std::to_string(numbers[j]);
+        }
+        i = j + 1;
+    }
+    return out;
+}
+}  // namespace
+
+std::string AlarmLine(const std::vector<TCbAlarm>& byBlock)
+{
+    std::vector<int> arc, failure, lost;
+    for (size_t i = 0; i < byBlock.size(); ++i) {
+        const int n = static_cast<int>(i) + 1;
+        if (byBlock[i].Arc)
+            arc.push_back(n);
+        if (byBlock[i].Failure)
+            failure.push_back(n);
+        if (byBlock[i].LinkLost)
+            lost.push_back(n);
+    }
+    std::string line;
+    auto part = [&line](const char* what, const std::vector<int>& numbers) {
+        if (numbers.empty())
+            return;
+        if (!line.empty())
+            line += "; ";
+        line += what;
+        line += ": ";
+        line += BlockNumbers(numbers);
+    };
+    part("Дуга", arc);
+    part("Отказ", failure);
+    part("Нет связи", lost);
+    return line;
+}
+
 }  // namespace kestrel

@@ -41,6 +41,13 @@ private slots:
     void outputEnabledGivesThePowerCaption();
     void mtzEventsSetMtzActive();
     void walksALargeListQuickly();
+    void blockMark_data();
+    void blockMark();
+    void alarmLine_data();
+    void alarmLine();
+    void sweepKeepsEveryBlockApart();
+    void markClearsByTheResetAtTheHeadOnly();
+    void sweepStopsAtTheAllocatedBlocks();
 };
 
 void StatusWalkTest::resetFirstClearsEveryAlarm()
@@ -247,6 +254,146 @@ void StatusWalkTest::walksALargeListQuickly()
     const TStatusPicture pic = StatusWalk(cb);
     QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
     QCOMPARE(pic.Uir[42].Ch[2], 2);
+}
+
+// What a block's list entry shows, from its event list and link state.
+void StatusWalkTest::blockMark_data()
+{
+    QTest::addColumn<std::vector<TEventData>>("events");
+    QTest::addColumn<bool>("linkLost");
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<bool>("arc");
+    QTest::addColumn<bool>("failure");
+    QTest::addColumn<int>("mark");
+    const int none = int(TCbMark::None), alarm = int(TCbMark::Alarm), lost = int(TCbMark::LinkLost);
+    QTest::addRow("quiet") << std::vector<TEventData>{} << false << false << false << false << none;
+    QTest::addRow("harmless codes") << std::vector{Ev(0xD1), Ev(0xD4), Ev(0xB2)} << false << false << false
+                                    << false << none;
+    QTest::addRow("arc on a UIR alone") << std::vector{Ev(0xA2, 5)} << false << false << true << false << alarm;
+    QTest::addRow("outputs switched") << std::vector{Ev(0xC0)} << false << false << true << false << alarm;
+    QTest::addRow("sensor fault") << std::vector{Ev(0xE3, 43)} << false << false << false << true << alarm;
+    QTest::addRow("UIR not answering") << std::vector{Ev(0xE0, 1)} << false << false << false << true << alarm;
+    QTest::addRow("arc outside 1..43") << std::vector{Ev(0xA1, 44), Ev(0xE1, 0)} << false << false << false
+                                       << false << none;
+    QTest::addRow("link lost") << std::vector<TEventData>{} << true << false << false << false << lost;
+    QTest::addRow("arc beats a lost link") << std::vector{Ev(0xA1, 7)} << true << false << true << false << alarm;
+    QTest::addRow("arc behind a reset") << std::vector{Ev(0xD1), Ev(0xD2), Ev(0xA1, 7)} << false << false
+                                        << false << false << none;
+    // Nothing is drawn before the first poll: neither tiles nor mark.
+    QTest::addRow("first poll pending") << std::vector{Ev(0xA1, 7), Ev(0xE0, 2)} << true << true << false
+                                        << false << none;
+}
+
+void StatusWalkTest::blockMark()
+{
+    QFETCH(std::vector<TEventData>, events);
+    QFETCH(bool, linkLost);
+    QFETCH(bool, pending);
+    TCbData cb;
+    cb.FirstPollPending = pending ? 1 : 0;
+    cb.LinkLost = linkLost ? 1 : 0;
+    Fill(cb, events);
+    const TBlockStatus s = BlockStatus(cb);
+    QCOMPARE(s.Walked, !pending);
+    QTEST(s.Alarm.Arc, "arc");
+    QTEST(s.Alarm.Failure, "failure");
+    QCOMPARE(s.Alarm.LinkLost, linkLost && !pending);
+    QTEST(int(s.Alarm.Mark()), "mark");
+    QTEST(int(CbMark(cb)), "mark");
+    if (pending) {
+        QCOMPARE(int(cb.Uir[6].ChArc1), 0);  // the walk did not run
+        QCOMPARE(int(cb.UirLinkLost[1]), 0);
+    }
+}
+
+void StatusWalkTest::alarmLine_data()
+{
+    QTest::addColumn<std::vector<TCbAlarm>>("blocks");
+    QTest::addColumn<QString>("line");
+    const TCbAlarm quiet{}, arc{true, false, false}, fail{false, true, false}, lost{false, false, true};
+    QTest::addRow("no block") << std::vector<TCbAlarm>{} << QString();
+    QTest::addRow("all quiet") << std::vector{quiet, quiet, quiet} << QString();
+    QTest::addRow("arc on 2") << std::vector{quiet, arc} << QStringLiteral("Дуга: ЦБ 2");
+    QTest::addRow("each kind") << std::vector{fail, arc, lost}
+                               << QStringLiteral("Дуга: ЦБ 2; Отказ: ЦБ 1; Нет связи: ЦБ 3");
+    QTest::addRow("one block in two lists") << std::vector{TCbAlarm{true, true, true}, quiet}
+                                            << QStringLiteral("Дуга: ЦБ 1; Отказ: ЦБ 1; Нет связи: ЦБ 1");
+    QTest::addRow("two in a row stay apart") << std::vector{arc, arc, quiet, arc}
+                                             << QStringLiteral("Дуга: ЦБ 1, 2, 4");
+    QTest::addRow("three in a row are a range") << std::vector{quiet, lost, lost, lost, quiet, lost}
+                                                << QStringLiteral("Нет связи: ЦБ 2–4, 6");
+    std::vector<TCbAlarm> all(255, lost);
+    all[99] = quiet;
+    QTest::addRow("255 blocks") << all << QStringLiteral("Нет связи: ЦБ 1–99, 101–255");
+}
+
+void StatusWalkTest::alarmLine()
+{
+    QFETCH(std::vector<TCbAlarm>, blocks);
+    QFETCH(QString, line);
+    QCOMPARE(QString::fromStdString(AlarmLine(blocks)), line);
+}
+
+// An arc on block 2 marks block 2 only; block 1's flags are not touched.
+void StatusWalkTest::sweepKeepsEveryBlockApart()
+{
+    TGlobalState state;
+    state.CbCount = 3;
+    QVERIFY(state.EnsureAllocated(3));
+    for (int i = 0; i < 3; ++i)
+        state.Cb(i)->FirstPollPending = 0;
+    state.Cb(1)->Events.Append(Ev(0xA3, 12));
+    state.Cb(2)->LinkLost = 1;
+    TStatusSweep sweep = StatusSweep(state);
+    QCOMPARE(sweep.Blocks.size(), size_t(3));
+    QCOMPARE(sweep.Blocks[0].Alarm.Mark(), TCbMark::None);
+    QCOMPARE(sweep.Blocks[1].Alarm.Mark(), TCbMark::Alarm);
+    QCOMPARE(sweep.Blocks[2].Alarm.Mark(), TCbMark::LinkLost);
+    QCOMPARE(sweep.Blocks[1].Picture.Uir[11].Ch[2], 2);
+    QCOMPARE(sweep.Blocks[0].Picture.Uir[11].Ch[2], 0);
+    QCOMPARE(int(state.Cb(1)->Uir[11].ChArc3), 1);
+    QCOMPARE(int(state.Cb(0)->Uir[11].ChArc3), 0);
+    QVERIFY2(sweep.AlarmRaised, "an alarm on a block not shown brings the window back");
+    QCOMPARE(QString::fromStdString(sweep.Line), QStringLiteral("Дуга: ЦБ 2; Нет связи: ЦБ 3"));
+    // The same alarm again does not.
+    sweep = StatusSweep(state);
+    QVERIFY(!sweep.AlarmRaised);
+    QCOMPARE(sweep.Blocks[1].Alarm.Mark(), TCbMark::Alarm);
+    // The link comes back: its mark goes at once.
+    state.Cb(2)->LinkLost = 0;
+    QCOMPARE(QString::fromStdString(StatusSweep(state).Line), QStringLiteral("Дуга: ЦБ 2"));
+}
+
+// The mark stays while the UIR flag stays: a reset further down the list
+// does not clear it, one at the head does.
+void StatusWalkTest::markClearsByTheResetAtTheHeadOnly()
+{
+    TCbData cb;
+    cb.FirstPollPending = 0;
+    Fill(cb, {Ev(0xA1, 5)});
+    QCOMPARE(CbMark(cb), TCbMark::Alarm);
+    cb.Events.InsertAt(Ev(0xD2), 0);
+    cb.Events.InsertAt(Ev(0xD1), 0);  // a newer harmless event: the reset is not at the head
+    QCOMPARE(CbMark(cb), TCbMark::Alarm);
+    Fill(cb, {Ev(0xD2), Ev(0xA1, 5)});
+    QCOMPARE(CbMark(cb), TCbMark::None);
+    QCOMPARE(int(cb.Uir[4].ChArc1), 0);
+}
+
+// CbCount beyond the records there are: the sweep stops at the last record.
+void StatusWalkTest::sweepStopsAtTheAllocatedBlocks()
+{
+    TGlobalState state;
+    QVERIFY(state.EnsureAllocated(2));
+    state.CbCount = 2;
+    state.Cb(0)->FirstPollPending = 0;
+    state.Cb(1)->FirstPollPending = 0;
+    state.Cb(1)->Events.Append(Ev(0xE0, 4));
+    QCOMPARE(QString::fromStdString(StatusSweep(state).Line), QStringLiteral("Отказ: ЦБ 2"));
+    state.CbCount = 1;
+    const TStatusSweep one = StatusSweep(state);
+    QCOMPARE(one.Blocks.size(), size_t(1));
+    QVERIFY(one.Line.empty());
 }
 
 QTEST_MAIN(StatusWalkTest)

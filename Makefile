@@ -9,7 +9,7 @@ BUILD_TYPE ?= RelWithDebInfo
 # the MinGW-w64 cross compiler and Wine for the Windows build, Xvfb and
 # ImageMagick for the end-to-end runs with screenshots, clang for the fuzzers.
 PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
-	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools libgl-dev \
+	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
 	xvfb xauth imagemagick fonts-dejavu-core socat
 

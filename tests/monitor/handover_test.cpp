@@ -33,36 +33,59 @@ TEST(Handover, RequestsOnThreeCbsEachLandOnItsOwnCb)
     FakeLink link;
     YieldingClock clock;
     CountingHooks hooks;
-    // Each command writes its CB index into the CB's clock, as a read would.
-    std::atomic<int> wrongCb{0};
+    // The thread keeps polling every block on its own between the posts;
+    // only the posted code is judged. Each of its dispatches must go to the
+    // block the test is waiting on, while that block's slot still holds it,
+    // and writes the request's own mark into the record it went to, as a
+    // read would.
+    constexpr int32_t kCode = 8;
+    std::atomic<int32_t> postedTo{-1};
+    std::atomic<uint8_t> mark{0};
+    std::atomic<int> wrongCb{0}, slotNotHeld{0}, unasked{0};
     link.OnDispatch = [&](int32_t cb, int32_t code) {
-        if (code == 8)
-            state.Cb(cb)->ClockSecond = static_cast<uint8_t>(cb + 10);
-        if (state.Cb(cb)->Request != code)
+        if (code != kCode)
+            return;
+        const int32_t expected = postedTo.load();
+        if (expected < 0)
+            unasked.fetch_add(1);
+        else if (cb != expected)
             wrongCb.fetch_add(1);
+        if (state.Cb(cb)->Request != kCode)
+            slotNotHeld.fetch_add(1);
+        state.Cb(cb)->ClockSecond = mark.load();
     };
     TGetDataThread thread(state, link, clock, hooks);
     ASSERT_TRUE(thread.Start());
     EXPECT_FALSE(thread.Start());
     SpinWaitUi ui;
+    uint8_t last[3] = {0, 0, 0};
     for (int round = 0; round < 30; ++round) {
         for (int32_t cb = 0; cb < 3; ++cb) {
-            state.Cb(cb)->ClockSecond = 0;
-            PostArgs a = PostArgs::Standard(8, 0);
+            const auto m = static_cast<uint8_t>(round * 3 + cb + 1);
+            mark = m;
+            postedTo = cb;
+            PostArgs a = PostArgs::Standard(kCode, 0);
             a.Cb = cb;
             const PostResult r = PostRequestAndWait(state, ui, a);
+            postedTo = -1;
             ASSERT_EQ(r.Status, PostStatus::Done);
             ASSERT_EQ(r.Cb, cb);
-            // Read only after the slot changed: the data are there.
-            ASSERT_EQ(state.Cb(cb)->ClockSecond, cb + 10);
+            // Read only after the slot changed: this request's data are in
+            // this block's record, and the other two records are untouched.
+            last[cb] = m;
+            for (int32_t other = 0; other < 3; ++other)
+                ASSERT_EQ(state.Cb(other)->ClockSecond, last[other]) << "round " << round << " cb " << cb;
+            ASSERT_EQ(state.Cb(cb)->Request, 0);
         }
     }
     thread.Stop();
     EXPECT_TRUE(thread.Finished());
     EXPECT_EQ(wrongCb, 0);
+    EXPECT_EQ(slotNotHeld, 0);
+    EXPECT_EQ(unasked, 0);
     int served[3] = {0, 0, 0};
     for (const auto& [cb, code] : link.Dispatches())
-        if (code == 8)
+        if (code == kCode)
             ++served[cb];
     EXPECT_EQ(served[0], 30);
     EXPECT_EQ(served[1], 30);

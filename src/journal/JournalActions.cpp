@@ -61,7 +61,7 @@ bool TJournalActions::Served(int32_t cb) const
 
 void TJournalActions::Render()
 {
-    Render(state_.CurrentCb);
+    Render(state_.ShownCb);
 }
 
 void TJournalActions::Render(int32_t cb)
@@ -73,7 +73,7 @@ void TJournalActions::Render(int32_t cb)
 
 bool TJournalActions::RefreshIfNew()
 {
-    TCbData* cb = state_.Current();
+    TCbData* cb = state_.Shown();
     if (!cb || cb->NewEventCount.load() <= 0)
         return false;
     cb->NewEventCount = 0;
@@ -83,7 +83,7 @@ bool TJournalActions::RefreshIfNew()
 
 void TJournalActions::FetchJournal()
 {
-    const int32_t index = state_.CurrentCb;
+    const int32_t index = state_.ShownCb;
     TCbData* cb = state_.Cb(index);
     if (!cb)
         return;
@@ -91,9 +91,10 @@ void TJournalActions::FetchJournal()
     // A failure left over from an earlier fetch (the automatic one at start-up)
     // must not be reported as this one's.
     cb->JournalError = 0;
+    // The table grows with the records while this block is on screen.
     if (Served(index))
-        post_(index, ReqFetchJournal, journal_text::kFetchWait, kJournalPollPauseMs, [this, index] { Render(index); });
-    Render(index);
+        post_(index, ReqFetchJournal, journal_text::kFetchWait, kJournalPollPauseMs, [this] { Render(); });
+    Render();
     if (cb->JournalError != 0) {
         view_.Message(journal_text::kCommandFailed, journal_text::kAttention, PromptIcon::Error);
         cb->JournalError = 0;
@@ -102,9 +103,10 @@ void TJournalActions::FetchJournal()
 
 void TJournalActions::ClearJournal()
 {
+    // The block is the one on screen when the operator pressed the button.
+    const int32_t index = state_.ShownCb;
     if (!view_.AskYesNo(journal_text::kClearQuestion, journal_text::kAttention, PromptIcon::Warning))
         return;
-    const int32_t index = state_.CurrentCb;
     TCbData* cb = state_.Cb(index);
     if (!cb)
         return;
@@ -113,7 +115,7 @@ void TJournalActions::ClearJournal()
         post_(index, ReqClearJournal, "", kJournalPollPauseMs, {});
         post_(index, ReqFetchJournal, "", kJournalPollPauseMs, {});
     }
-    Render(index);
+    Render();
     // The read-back's own failure is not reported here: the list shows what came.
     if (cb->ClearJournalError != 0) {
         view_.Message(journal_text::kCommandFailed, journal_text::kAttention, PromptIcon::Error);

@@ -1,7 +1,7 @@
 #pragma once
-// What the journal window does, without the window: render the current CB's
-// event list, fetch and clear the journal through the request slot, take the
-// console's journal records, export the table. The window supplies the view
+// What the journal window does, without the window: render the event list of
+// the block on screen (ShownCb), fetch and clear the journal through the
+// request slot, take the console's journal records, export the table. The window supplies the view
 // (cells, questions, messages, the save dialog) and the request handshake.
 #include <cstdint>
 #include <functional>
@@ -60,16 +60,17 @@ class TJournalActions {
 public:
     TJournalActions(TGlobalState& state, IJournalView& view, TPostRequestFn post);
 
-    // Render the current CB's list into the view.
+    // Render the list of the block on screen (ShownCb) into the view.
     void Render();
     // Render the list of CB `cb`.
     void Render(int32_t cb);
     // The once-a-second look: when new events were counted, take the count
     // back to 0 and render. true when it rendered.
     bool RefreshIfNew();
-    // "Обновить список событий". Both journal actions work on the CB that is
-    // current when they start, while the acquisition thread moves CurrentCb
-    // on from block to block.
+    // "Обновить список событий". Both journal actions work on the block shown
+    // when they start, to their end (question and waits included), even when
+    // the operator picks another block meanwhile; the table always shows the
+    // block on screen.
     void FetchJournal();
     // "Удалить все события из журнала".
     void ClearJournal();

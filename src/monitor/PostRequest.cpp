@@ -34,8 +34,8 @@ Flag TCbData::*ErrorFlagFor(int32_t code)
 PostResult PostRequestAndWait(TGlobalState& state, IWaitUi& ui, const PostArgs& args)
 {
     PostResult result;
-    result.Cb = args.Cb >= 0 ? args.Cb : static_cast<int32_t>(state.CurrentCb);
-    TCbData* cb = state.Cb(result.Cb);
+    result.Cb = args.Cb;
+    TCbData* cb = args.Cb >= 0 ? state.Cb(args.Cb) : nullptr;
     // A code in the slot of a block that is not served would never be taken;
     // 0 is no request at all.
     if (cb == nullptr || cb->Enabled.load() == 0 || args.Code == 0 || ui.AcquisitionStopped())

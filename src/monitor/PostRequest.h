@@ -7,12 +7,13 @@
 // Runs on the user-interface thread only.
 //
 // Rules it keeps:
-//  - The CB is fixed when the call starts (PostArgs::Cb, or CurrentCb at that
-//    moment) and only that CB's slot is watched, even though the thread moves
-//    CurrentCb on from block to block. The caller shows the data of
-//    PostResult::Cb, the block the request went to.
+//  - The caller names the CB (PostArgs::Cb): the block on screen, fixed when
+//    its action started, so a question or a wait before the post cannot move
+//    it. Only that CB's slot is watched; CurrentCb, the block the thread is
+//    visiting, plays no part (it moves on after every visit). The caller
+//    shows the data of PostResult::Cb, the block the request went to.
 //  - Nothing is posted to a missing or disabled CB (the thread never serves
-//    its slot); no wait window, no message.
+//    its slot), nor when no CB is named; no wait window, no message.
 //  - A pending code is never overwritten: the call waits, pumping events,
 //    until the slot is free, then posts (an atomic 0 -> code exchange).
 //  - The error flag is cleared just before posting, so a set flag afterwards
@@ -23,7 +24,9 @@
 //       ProcessEvents -> QCoreApplication::processEvents(),
 //       Pause -> local QEventLoop + QTimer::singleShot(ms), ShowError ->
 //       QMessageBox::critical(...) ... };
+//   const int32_t shown = state.ShownCb;       // when the action starts
 //   PostArgs a = PostArgs::Standard(102);   // error flag FuncReadError
+//   a.Cb = shown;
 //   a.WaitText = "Чтение...";
 //   PostResult r = PostRequestAndWait(state, ui, a);
 //   if (r.Status == PostStatus::NotPosted) return;   // CB not served
@@ -58,7 +61,7 @@ public:
 
 struct PostArgs {
     int32_t Code = 0;
-    // The CB to post to; negative: the one at CurrentCb when the call starts.
+    // The CB to post to (index into CbList); negative: none, nothing is posted.
     int32_t Cb = -1;
     // Shown in the wait window while the request runs; none: no wait window.
     std::optional<std::string> WaitText;
@@ -76,7 +79,7 @@ struct PostArgs {
 enum class PostStatus {
     Done,       // the slot was cleared; no failure reported
     Failed,     // the slot was cleared and the error flag was set: message shown, flag cleared
-    NotPosted,  // no such CB, CB not served, or the thread is stopping: nothing happened
+    NotPosted,  // no CB named, no such CB, CB not served, or the thread is stopping: nothing happened
 };
 
 struct PostResult {

@@ -24,6 +24,7 @@ struct FakeView final : IJournalView {
     std::vector<std::string> questions, messages;
     std::vector<PromptIcon> icons;
     bool answer = false;
+    std::function<void()> onAsk;  // runs while the question is on screen
     bool choose = true;
     std::string path = "out.txt";
     int dialogs = 0;
@@ -33,6 +34,8 @@ struct FakeView final : IJournalView {
     {
         questions.push_back(text + " / " + caption);
         icons.push_back(icon);
+        if (onAsk)
+            onAsk();
         return answer;
     }
     void Message(const std::string& text, const std::string& caption, PromptIcon icon) override
@@ -107,7 +110,13 @@ protected:
     FakeView view;
     FakeDevice device{state, {}, {}};
     TJournalActions actions{state, view, device.Fn()};
-    TCbData& cb() { return *state.Current(); }
+    TCbData& cb() { return *state.Shown(); }
+    void SetCbs(int32_t n)
+    {
+        std::lock_guard lock(state.RecordLock);
+        state.EnsureAllocated(n);
+        state.CbCount = n;
+    }
 };
 
 }  // namespace
@@ -237,13 +246,17 @@ TEST_F(JournalActionsTest, TimerConsumesNewEventCount)
     EXPECT_EQ(view.shown[0].size(), 2u);
     EXPECT_FALSE(actions.RefreshIfNew());
     EXPECT_EQ(view.shown.size(), 1u);
-    // Another CB is current: its count is the one looked at.
-    state.EnsureAllocated(2);
-    state.CbCount = 2;
+    // Another block on screen: its count is the one looked at, wherever the
+    // thread happens to be.
+    SetCbs(2);
     state.Cb(1)->NewEventCount = 1;
-    state.CurrentCb = 1;
+    state.CurrentCb = 0;
+    state.Cb(0)->NewEventCount = 5;
+    state.ShownCb = 1;
     EXPECT_TRUE(actions.RefreshIfNew());
     EXPECT_TRUE(view.shown.back().empty());
+    EXPECT_EQ(state.Cb(1)->NewEventCount.load(), 0);
+    EXPECT_EQ(state.Cb(0)->NewEventCount.load(), 5);
     EXPECT_EQ(state.Cb(0)->Events.Count(), 2);
 }
 
@@ -316,13 +329,13 @@ TEST(JournalPostRequest, LooksAtTheWindowEveryRound)
 {
     TGlobalState state;
     CountingWaitUi ui;
-    ui.cb = state.Current();
-    state.Current()->JournalError = 1;
+    ui.cb = state.Cb(0);
+    state.Cb(0)->JournalError = 1;
     TPostRequestFn post = MakePostRequest(state, ui);
     int looks = 0;
     post(0, ReqFetchJournal, "Ждите!", 100, [&] {
         ++looks;
-        EXPECT_EQ(state.Current()->Request.load(), ReqFetchJournal);
+        EXPECT_EQ(state.Cb(0)->Request.load(), ReqFetchJournal);
     });
     EXPECT_EQ(ui.shows, 1);
     EXPECT_EQ(ui.closes, 1);
@@ -331,44 +344,76 @@ TEST(JournalPostRequest, LooksAtTheWindowEveryRound)
     EXPECT_GE(looks, 3);
     for (uint32_t p : ui.pauses)
         EXPECT_EQ(p, 100u);
-    EXPECT_EQ(state.Current()->JournalError.load(), 1) << "flags are the caller's";
+    EXPECT_EQ(state.Cb(0)->JournalError.load(), 1) << "flags are the caller's";
 
     // No wait text: no wait window.
     CountingWaitUi quiet;
-    quiet.cb = state.Current();
+    quiet.cb = state.Cb(0);
     quiet.serveAfter = 1;
     MakePostRequest(state, quiet)(0, ReqClearJournal, "", 100, {});
     EXPECT_EQ(quiet.shows, 0);
     EXPECT_EQ(quiet.closes, 0);
 }
 
-// The acquisition thread moves CurrentCb on while a fetch runs: the fetch
-// stays with the block it started on (its slot, its list, its flag).
-TEST_F(JournalActionsTest, FetchStaysWithItsBlockWhileCurrentCbMoves)
+// The acquisition thread moves CurrentCb on and the operator picks another
+// block while a fetch runs: the fetch stays with the block shown when it
+// started (its slot, its list, its flag); the table shows the block on screen.
+TEST_F(JournalActionsTest, FetchStaysWithItsBlockWhileTheShownBlockChanges)
 {
-    state.EnsureAllocated(2);
-    state.CbCount = 2;
-    state.Cb(1)->Events.Append(Ev(0xB3));
-    state.Cb(1)->JournalError = 1;
-    std::vector<size_t> sizes;
+    SetCbs(2);
+    state.ShownCb = 1;
+    state.Cb(0)->Events.Append(Ev(0xB3));
+    state.Cb(0)->JournalError = 1;
+    std::vector<std::vector<TJournalRow>> looks;
     device.serve = [&](int32_t, const std::function<void()>& onLook) {
-        state.CurrentCb = 1;
-        state.Cb(0)->Events.Append(Ev(0xD1));
-        state.Cb(0)->Events.Append(Ev(0xD0));
-        onLook();
-        sizes.push_back(view.shown.back().size());
         state.CurrentCb = 0;
-        state.Cb(0)->JournalError = 1;
+        state.Cb(1)->Events.Append(Ev(0xD1));
+        state.Cb(1)->Events.Append(Ev(0xD0));
+        onLook();
+        looks.push_back(view.shown.back());
+        state.ShownCb = 0;  // the operator switches to block 1
         state.CurrentCb = 1;
+        onLook();
+        looks.push_back(view.shown.back());
+        state.Cb(1)->JournalError = 1;
     };
     actions.FetchJournal();
     ASSERT_EQ(device.posts.size(), 1u);
-    EXPECT_EQ(device.posts[0].cb, 0);
-    EXPECT_EQ(sizes, std::vector<size_t>{2});
-    EXPECT_EQ(view.shown.back().size(), 2u);
-    EXPECT_EQ(view.shown.back()[0][1], "D1");
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(state.Cb(0)->JournalError.load(), 0);
-    EXPECT_EQ(state.Cb(1)->JournalError.load(), 1) << "another block's flag is not this fetch's";
+    EXPECT_EQ(device.posts[0].cb, 1);
+    ASSERT_EQ(looks.size(), 2u);
+    EXPECT_EQ(looks[0].size(), 2u) << "the fetched block while it is on screen";
+    EXPECT_EQ(looks[0][0][1], "D1");
+    EXPECT_EQ(looks[1], RenderJournal(state.Cb(0)->Events)) << "then the block on screen";
+    EXPECT_EQ(view.shown.back(), RenderJournal(state.Cb(0)->Events));
+    ASSERT_EQ(view.messages.size(), 1u) << "the fetched block's failure is still reported";
+    EXPECT_EQ(state.Cb(1)->JournalError.load(), 0);
+    EXPECT_EQ(state.Cb(0)->JournalError.load(), 1) << "another block's flag is not this fetch's";
+    EXPECT_EQ(state.Cb(0)->Events.Count(), 1);
+    EXPECT_EQ(state.Cb(1)->Events.Count(), 2);
+}
+
+// The clear question is asked for the block on screen; switching blocks
+// while it is open does not move the clear to the other block.
+TEST_F(JournalActionsTest, ClearKeepsTheBlockOfTheButtonPress)
+{
+    SetCbs(3);
+    state.ShownCb = 2;
+    for (int i = 0; i < 3; ++i)
+        state.Cb(i)->Events.Append(Ev(0xD1));
+    view.answer = true;
+    view.onAsk = [&] { state.ShownCb = 0; };
+    device.serve = [&](int32_t code, const std::function<void()>&) {
+        if (code == ReqClearJournal)
+            state.Cb(2)->ClearJournalError = 1;
+    };
+    actions.ClearJournal();
+    ASSERT_EQ(device.posts.size(), 2u);
+    EXPECT_EQ(device.posts[0].cb, 2);
+    EXPECT_EQ(device.posts[1].cb, 2);
+    EXPECT_EQ(state.Cb(2)->Events.Count(), 0);
+    EXPECT_EQ(state.Cb(0)->Events.Count(), 1);
     EXPECT_EQ(state.Cb(1)->Events.Count(), 1);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(state.Cb(2)->ClearJournalError.load(), 0);
+    EXPECT_EQ(view.shown.back().size(), 1u) << "the table shows block 1, now on screen";
 }

@@ -32,6 +32,14 @@ protected:
     FakeWaitUi ui;
 };
 
+// A standard request for the block on screen, `cb`.
+PostArgs For(int32_t cb, int32_t code, uint32_t pauseMs = 100)
+{
+    PostArgs a = PostArgs::Standard(code, pauseMs);
+    a.Cb = cb;
+    return a;
+}
+
 TEST(ErrorFlagTable, EachRequestReportsThroughItsOwnFlag)
 {
     const std::pair<int32_t, Flag TCbData::*> table[] = {
@@ -62,7 +70,7 @@ TEST_F(PostTest, PostsWaitsAndReportsSuccess)
         seenInSlot = state.Cb(cb)->Request;
         EXPECT_EQ(code, 102);
     };
-    PostArgs a = PostArgs::Standard(102, 250);
+    PostArgs a = For(0, 102, 250);
     a.WaitText = "Чтение таблиц";
     const PostResult r = PostRequestAndWait(state, ui, a);
     EXPECT_EQ(r.Status, PostStatus::Done);
@@ -84,7 +92,7 @@ TEST_F(PostTest, FailureFlagShowsTheMessageAndIsCleared)
         if (code == 15)
             state.Cb(cb)->ClockWriteError = 1;
     };
-    const PostResult r = PostRequestAndWait(state, ui, PostArgs::Standard(15));
+    const PostResult r = PostRequestAndWait(state, ui, For(0, 15));
     EXPECT_EQ(r.Status, PostStatus::Failed);
     EXPECT_EQ(ui.Log, (std::vector<std::string>{"error:Ошибка выполнения команды|Внимание!"}));
     EXPECT_EQ(Cb(0).ClockWriteError, 0);
@@ -94,6 +102,7 @@ TEST_F(PostTest, CustomMessageAndNoFlag)
 {
     link.OnDispatch = [&](int32_t cb, int32_t) { state.Cb(cb)->ResetError = 1; };
     PostArgs a;
+    a.Cb = 0;
     a.Code = 17;
     a.PauseMs = 0;
     // No flag given: nothing is reported and the flag stays for whoever owns it.
@@ -111,7 +120,7 @@ TEST_F(PostTest, StaleFlagFromAnEarlierRunIsNotReported)
 {
     // The automatic poll failed a table read earlier; this read succeeds.
     Cb(0).FuncReadError = 1;
-    EXPECT_EQ(PostRequestAndWait(state, ui, PostArgs::Standard(102)).Status, PostStatus::Done);
+    EXPECT_EQ(PostRequestAndWait(state, ui, For(0, 102)).Status, PostStatus::Done);
     EXPECT_TRUE(ui.Log.empty());
 }
 
@@ -124,7 +133,9 @@ TEST_F(PostTest, NothingPostedForDisabledOrMissingCb)
         int32_t cb;
         int32_t current;
     };
-    const Case cases[] = {{1, 0}, {-1, 1}, {2, 0}, {-1, 5}, {7, 0}};
+    // Disabled, beyond CbCount, beyond the records, and no block named: a
+    // negative index never falls back on the block the thread is visiting.
+    const Case cases[] = {{1, 0}, {2, 0}, {7, 0}, {-1, 0}, {-1, 1}, {-5, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cb * 100 + c.current);
         state.CurrentCb = c.current;
@@ -133,7 +144,7 @@ TEST_F(PostTest, NothingPostedForDisabledOrMissingCb)
         a.WaitText = "Ждите";
         const PostResult r = PostRequestAndWait(state, ui, a);
         EXPECT_EQ(r.Status, PostStatus::NotPosted);
-        EXPECT_EQ(r.Cb, c.cb >= 0 ? c.cb : c.current);
+        EXPECT_EQ(r.Cb, c.cb);
         EXPECT_TRUE(ui.Log.empty());
         EXPECT_EQ(ui.processed, 0);
         EXPECT_EQ(Cb(0).Request, 0);
@@ -151,7 +162,7 @@ TEST_F(PostTest, WaitsForAFreeSlotInsteadOfOverwriting)
         slotBeforeOurPost.push_back(Cb(0).Request);
         thread.RunPass();
     };
-    const PostResult r = PostRequestAndWait(state, ui, PostArgs::Standard(8));
+    const PostResult r = PostRequestAndWait(state, ui, For(0, 8));
     EXPECT_EQ(r.Status, PostStatus::Done);
     EXPECT_EQ(link.Dispatches(), (std::vector<std::pair<int32_t, int32_t>>{{0, 104}, {0, 8}}));
     ASSERT_FALSE(slotBeforeOurPost.empty());
@@ -168,9 +179,9 @@ TEST_F(PostTest, NestedHandlerPostsAfterTheOuterRequest)
         nestedDone = true;
         FakeWaitUi inner;
         inner.OnPause = [&] { thread.RunPass(); };
-        EXPECT_EQ(PostRequestAndWait(state, inner, PostArgs::Standard(10)).Status, PostStatus::Done);
+        EXPECT_EQ(PostRequestAndWait(state, inner, For(0, 10)).Status, PostStatus::Done);
     };
-    EXPECT_EQ(PostRequestAndWait(state, ui, PostArgs::Standard(101)).Status, PostStatus::Done);
+    EXPECT_EQ(PostRequestAndWait(state, ui, For(0, 101)).Status, PostStatus::Done);
     EXPECT_TRUE(nestedDone);
     EXPECT_EQ(link.Dispatches(), (std::vector<std::pair<int32_t, int32_t>>{{0, 101}, {0, 10}}));
     EXPECT_EQ(Cb(0).Request, 0);
@@ -179,9 +190,9 @@ TEST_F(PostTest, NestedHandlerPostsAfterTheOuterRequest)
 TEST_F(PostTest, PosterWatchesTheCbItPostedTo)
 {
     SetCbs(3);
-    state.CurrentCb = 2;
+    state.CurrentCb = 0;
     // The thread moves CurrentCb on after every visit; the window stays with CB 2.
-    const PostResult r = PostRequestAndWait(state, ui, PostArgs::Standard(104));
+    const PostResult r = PostRequestAndWait(state, ui, For(2, 104));
     EXPECT_EQ(r.Cb, 2);
     EXPECT_EQ(r.Status, PostStatus::Done);
     EXPECT_EQ(link.Dispatches(), (std::vector<std::pair<int32_t, int32_t>>{{2, 104}}));
@@ -200,7 +211,7 @@ TEST_F(PostTest, ConsoleDropEndsTheWaitWithoutAMessage)
 {
     state.ConsoleOpen = 1;
     Cb(0).UirWriteError = 1;
-    EXPECT_EQ(PostRequestAndWait(state, ui, PostArgs::Standard(105)).Status, PostStatus::Done);
+    EXPECT_EQ(PostRequestAndWait(state, ui, For(0, 105)).Status, PostStatus::Done);
     EXPECT_TRUE(link.Dispatches().empty());
     EXPECT_TRUE(ui.Log.empty());
     EXPECT_EQ(Cb(0).Request, 0);
@@ -214,7 +225,7 @@ TEST_F(PostTest, StoppedAcquisitionWithdrawsTheCode)
         if (++looks == 3)
             ui.Stopped = true;
     };
-    PostArgs a = PostArgs::Standard(103);
+    PostArgs a = For(0, 103);
     a.WaitText = "Запись";
     EXPECT_EQ(PostRequestAndWait(state, ui, a).Status, PostStatus::Done);
     EXPECT_EQ(Cb(0).Request, 0);
@@ -229,7 +240,7 @@ TEST_F(PostTest, GivesUpWaitingForAFreeSlotWhenCbIsDisabled)
 {
     Cb(0).Request = 104;
     ui.OnPause = [&] { Cb(0).Enabled = 0; };
-    PostArgs a = PostArgs::Standard(8);
+    PostArgs a = For(0, 8);
     a.WaitText = "x";
     EXPECT_EQ(PostRequestAndWait(state, ui, a).Status, PostStatus::NotPosted);
     EXPECT_EQ(Cb(0).Request, 104);  // the other code is left alone
@@ -247,6 +258,7 @@ TEST_F(PostTest, UnknownCodeIsStillWaitedForUntilWithdrawn)
             ui.Stopped = true;
     };
     PostArgs a;
+    a.Cb = 0;
     a.Code = 55;
     PostRequestAndWait(state, ui, a);
     EXPECT_EQ(looks, 50);

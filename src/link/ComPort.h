@@ -38,6 +38,10 @@ public:
     int32_t GetParity() const { return settings_.Parity; }
     int32_t GetStopBits() const { return settings_.StopBits; }
     uint32_t GetLastError() const { return lastError_; }
+    // Forget the last error. The port is shared by every block, so each
+    // block's open starts from a clean slate: an error another block's port
+    // left behind says nothing about this one.
+    void ClearLastError() { lastError_ = 0; }
     bool IsOpen() const { return open_; }
     const PortTimeouts& Timeouts() const { return timeouts_; }
 

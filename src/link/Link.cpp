@@ -123,6 +123,10 @@ int TLink::OpenPortForCb(int32_t cb)
             port_.Close();
             return result;
         };
+        // Judge this block's port alone: a failed open of another block's
+        // missing port (or a read error of the last visit) must not be taken
+        // for this one's.
+        port_.ClearLastError();
         port_.SetPortNumber(rec->PortNumber.load());
         if (int r = check("Нет такого порта, или он занят другой программой.", -1))
             return r;

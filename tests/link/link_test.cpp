@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "link/ComPort.h"
 #include "link/FakeSerialDevice.h"
 #include "link/Link.h"
@@ -21,6 +23,7 @@ struct Rig {
     TLink link{state, port, sleeper, hooks};
 
     TCbData& cb() { return *state.Cb(0); }
+    TCbData& cb1() { return *state.Cb(1); }
 };
 
 // ---------------------------------------------------------------- TComPort
@@ -248,6 +251,74 @@ TEST(OpenPortForCb, NothingIsLoggedWithTheConsoleClosed)
     EXPECT_EQ(r.link.OpenPortForCb(0), -1);
     EXPECT_EQ(r.link.OpenPortForCb(3), -8);
     EXPECT_TRUE(r.hooks.Lines.empty());
+}
+
+// Block 0 on COM1 (present), block 1 on COM5. Whatever block 1's visit left
+// in the shared port object, block 0's next open is judged on COM1 alone.
+TEST(OpenPortForCb, EachBlockIsJudgedOnItsOwnPort)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Rig&)> leave;  // block 1's visit, port left closed
+        uint32_t blockOneError;           // block 1's LastPortError after it
+    };
+    const Case cases[] = {
+        {"COM5 missing", [](Rig& r) { EXPECT_EQ(r.link.OpenPortForCb(1), -6); }, 2},
+        {"COM5 busy", [](Rig& r) { r.dev.OpenErrors[5] = 5; EXPECT_EQ(r.link.OpenPortForCb(1), -6); }, 5},
+        {"read error on COM5",
+         [](Rig& r) {
+             r.dev.OpenErrors.erase(5);
+             ASSERT_EQ(r.link.OpenPortForCb(1), 0);
+             r.dev.ReadErrors = {995};
+             uint8_t b[4];
+             r.port.Read(b, 4);
+             r.cb1().LastPortError = r.port.GetLastError();
+             r.link.ClosePortForCb(1);
+         },
+         995},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.state.EnsureAllocated(2);
+        r.state.CbCount = 2;
+        r.cb1().PortNumber = 5;
+        r.dev.OpenErrors[5] = 2;
+        r.state.ConsoleOpen = 1;
+        for (int round = 0; round < 3; ++round) {
+            c.leave(r);
+            r.link.ClosePortForCb(1);
+            EXPECT_EQ(r.cb1().LastPortError.load(), c.blockOneError);
+            r.hooks.Lines.clear();
+            r.dev.Calls.clear();
+            ASSERT_EQ(r.link.OpenPortForCb(0), 0) << round;
+            EXPECT_TRUE(r.hooks.Lines.empty());
+            EXPECT_EQ(r.dev.Calls, (std::vector<std::string>{"open 1", "line 9600 8 2 0", "timeouts"}));
+            EXPECT_EQ(r.cb().LastPortError.load(), 0u);
+            EXPECT_EQ(r.cb().FailCount.load(), 0);
+            EXPECT_TRUE(r.port.IsOpen());
+            r.link.ClosePortForCb(0);
+        }
+        // Block 1 keeps its own error; a missing port is counted on it alone.
+        EXPECT_EQ(r.cb1().LastPortError.load(), c.blockOneError);
+        EXPECT_EQ(r.cb1().FailCount.load(), c.blockOneError == 995 ? 0 : 3);
+    }
+}
+
+// A missing port still fails on every visit of its own block, and a second
+// visit of the same number still reads the failed re-open.
+TEST(OpenPortForCb, MissingPortStillFailsEveryVisitOfItsBlock)
+{
+    Rig r;
+    r.cb().PortNumber = 5;
+    r.dev.OpenErrors[5] = 2;
+    r.cb().FailLimit = 3;
+    EXPECT_EQ(r.link.OpenPortForCb(0), -6);  // the port object was on COM1
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(r.link.OpenPortForCb(0), -1) << i;  // same number: the re-open fails
+    EXPECT_EQ(r.cb().LastPortError.load(), 2u);
+    EXPECT_EQ(r.cb().FailCount.load(), 4);
+    EXPECT_EQ(r.cb().LinkLost.load(), 1);
 }
 
 // ---------------------------------------------------------------- frames and waits

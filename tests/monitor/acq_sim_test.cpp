@@ -370,3 +370,44 @@ TEST(AcqSimThread, WindowRequestsOnThreeBlocksWhileThreadPolls)
 
 }  // namespace
 }  // namespace kestrel::test
+
+namespace kestrel::test {
+namespace {
+
+// Block 0 on COM1, which is there; block 1 on COM5, which is not. The failed
+// open of COM5 must not make block 0 look lost: its link stays up and its
+// events arrive, while block 1 alone counts failures.
+TEST(AcqSimPorts, MissingPortOfOneBlockLeavesTheOtherBlocksLinkAlone)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    PollUir(sim, 5);
+    {
+        std::lock_guard lock(r.state.RecordLock);
+        r.state.EnsureAllocated(2);
+        r.state.CbCount = 2;
+    }
+    TCbData& zero = *r.state.Cb(0);
+    TCbData& one = *r.state.Cb(1);
+    one.PortNumber = 5;
+    one.Address = 2;
+    // Journal fetches and a few event cycles on both blocks.
+    r.Passes(60);
+    ASSERT_TRUE(sim.RaiseArc(5, 3, 7, 2));
+    r.Passes(20);
+
+    EXPECT_EQ(zero.LinkLost, 0);
+    EXPECT_EQ(zero.FailCount, 0);
+    EXPECT_EQ(zero.LastPortError, 0u);
+    EXPECT_EQ(zero.Uir[4].ChArc3, 1);
+    EXPECT_EQ(zero.MtzActive[1], 1);
+    EXPECT_GE(sim.RequestCount(SimCmd::ResetFcb), 3u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetLink), 1u);  // one journal fetch, no retries
+    EXPECT_EQ(one.LinkLost, 1);
+    EXPECT_EQ(one.FailCount, one.FailLimit + 1);
+    EXPECT_NE(one.LastPortError, 0u);
+    EXPECT_EQ(one.Events.Count(), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::test

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "FakeAcq.h"
@@ -317,27 +320,87 @@ struct RealRig : Rig {
     YieldingClock sleeper;
 };
 
+// A yielding virtual clock that holds the first sleeper for which `HoldIf`
+// says so until the test lets it go: the test then acts at a known point of
+// the thread's work instead of wherever the scheduler happens to put it.
+class HoldingClock final : public ISleeper {
+public:
+    void SleepMs(uint32_t ms) override
+    {
+        {
+            std::unique_lock lock(m_);
+            if (!held_ && HoldIf && HoldIf(ms)) {
+                held_ = true;
+                cv_.notify_all();
+                cv_.wait(lock, [&] { return released_; });
+            }
+        }
+        clock.SleepMs(ms);
+        std::this_thread::yield();
+    }
+    void WaitHeld()
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return held_; });
+    }
+    void Release()
+    {
+        std::lock_guard lock(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+    // Set before the thread starts; asked on the sleeping thread.
+    std::function<bool(uint32_t ms)> HoldIf;
+    VirtualClock clock;
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false, released_ = false;
+};
+
+struct HeldRig : Rig {
+    HeldRig() : Rig(sleeper, sleeper.clock) {}
+    HoldingClock sleeper;
+};
+
 TEST(AcqSimThread, ShutdownDuringJournalFetchFinishesTheFetch)
 {
-    RealRig r;
+    HeldRig r;
     TSimCb& sim = r.AddCb(1, 1);
     FillPlainJournal(sim, 300);
+    // Hold the thread at the 5 ms pause before the 21st record read.
+    r.sleeper.HoldIf = [&](uint32_t ms) { return ms == 5 && sim.RequestCount(SimCmd::ReadJournal) >= 20; };
     ASSERT_TRUE(r.thread->Start());
-    while (sim.RequestCount(SimCmd::ReadJournal) < 20)
-        std::this_thread::yield();
+    r.sleeper.WaitHeld();
+    ASSERT_EQ(sim.RequestCount(SimCmd::ReadJournal), 20u);
     r.state.Cb(0)->Request = ReqReadAllFuncTables;  // posted, not yet taken
-    r.thread->Stop();
+    std::atomic<bool> stopReturned{false};
+    std::thread closer([&] {
+        r.thread->Stop();
+        stopReturned = true;
+    });
+    // The shutdown has dropped the request and told the loop to end; it
+    // waits for the fetch still under way.
+    while (r.thread->Running != 0)
+        std::this_thread::yield();
+    EXPECT_EQ(r.state.Cb(0)->Request, 0);
+    EXPECT_FALSE(stopReturned.load());
+    EXPECT_FALSE(r.thread->Finished());
+    r.sleeper.Release();
+    closer.join();
     EXPECT_TRUE(r.thread->Finished());
-    // The fetch ran to its limit of 255 records; the dropped request was never sent.
+    // The fetch ran to its limit of 255 records, each read once; the dropped
+    // request was never sent and nothing followed the fetch.
     EXPECT_EQ(r.state.Cb(0)->Events.Count(), 255);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadJournal), 255u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetLink), 1u);
     EXPECT_EQ(r.state.Cb(0)->JournalError, 0);
     EXPECT_EQ(r.state.Cb(0)->FirstPollPending, 0);
     EXPECT_EQ(sim.RequestCount(SimCmd::ReadTable), 0u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetFcb), 0u);
     EXPECT_EQ(r.state.Cb(0)->Request, 0);
     EXPECT_EQ(r.bus.OpenPortNumber(), 0);
-    const uint32_t total = sim.TotalRequests();
-    std::this_thread::yield();
-    EXPECT_EQ(sim.TotalRequests(), total);
 }
 
 TEST(AcqSimThread, WindowRequestsOnThreeBlocksWhileThreadPolls)

@@ -538,9 +538,13 @@ TEST(ClientAgainstSim, WholeStackRunsInVirtualTime)
     ASSERT_EQ(r.proto.ReqReadUirConfig(0, true), 0);
     EXPECT_EQ(r.Events().size(), 255u + 60u);
     // Minutes of bus time ...
-    EXPECT_GT(r.clock.NowMs(), 60000u);
-    // ... in well under a few seconds of real time.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    const uint64_t busMs = r.clock.NowMs();
+    EXPECT_GT(busMs, 60000u);
+    // ... in a small part of that in real time (were the link's waits slept
+    // for real, the two would be about equal). Judged against this run's bus
+    // time, not a fixed budget a busy host could overrun.
+    const auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(static_cast<uint64_t>(realMs.count()), busMs / 4) << "bus time " << busMs << " ms";
 }
 
 }  // namespace

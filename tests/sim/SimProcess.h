@@ -81,8 +81,9 @@ public:
     }
 
     // One line of the child's output (without the newline); false on time-out
-    // or end of output.
-    bool ReadLine(std::string& line, int timeoutMs = 5000)
+    // or end of output. The default time-outs only guard against a hang: a
+    // busy host may hold a child back for seconds.
+    bool ReadLine(std::string& line, int timeoutMs = 30000)
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
@@ -107,7 +108,7 @@ public:
     }
 
     // Reads lines until one contains `what`; false on time-out.
-    bool WaitFor(const std::string& what, int timeoutMs = 5000)
+    bool WaitFor(const std::string& what, int timeoutMs = 30000)
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         std::string line;
@@ -129,7 +130,7 @@ public:
 
     // Sends a signal and waits (up to timeoutMs) for the exit; the exit code,
     // or -1 when it did not end normally in time.
-    int StopWith(int sig, int timeoutMs = 5000)
+    int StopWith(int sig, int timeoutMs = 30000)
     {
         if (pid_ <= 0)
             return -1;

@@ -1,7 +1,10 @@
 #include "state/Access.h"
 
+#include <iostream>
+
 #include "state/ConfigFile.h"
 #include "state/Cp1251.h"
+#include "state/FileIo.h"
 
 namespace kestrel {
 
@@ -39,6 +42,35 @@ constexpr const char* kMsgCfgOpen = "Ошибка открытия файла к
 // The relative name stored when the operator does not look for the file.
 constexpr const char* kFallbackCfgPath = "1.cfg";
 
+std::string ShowPath(const std::filesystem::path& p)
+{
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+// A file already in the new file's place is never lost: its bytes are kept
+// beside it first, and standard error says where. False when no copy could
+// be made; the file must then stay as it is.
+bool KeepWhatIsThere(const std::string& path1251)
+{
+    const std::filesystem::path native = NativePath(path1251);
+    const TKeptCopy kept = KeepCopyBeforeReplacing(native);
+    switch (kept.result) {
+    case KeepCopyResult::NoFile:
+        return true;
+    case KeepCopyResult::Kept:
+        std::cerr << "kestrel-utilite: " << ShowPath(native)
+                  << (kept.damaged ? " cannot be read as a configuration" : " holds a configuration")
+                  << " and is replaced by a new one; its bytes are kept in " << ShowPath(kept.copy) << std::endl;
+        return true;
+    case KeepCopyResult::Failed:
+        break;
+    }
+    std::cerr << "kestrel-utilite: no new configuration is written over " << ShowPath(native)
+              << ", since no copy of it could be kept: " << kept.reason << std::endl;
+    return false;
+}
+
 }  // namespace
 
 int LoadSettings(TGlobalState& state, ISettingsStore& store, IPrompt& prompt)
@@ -50,7 +82,7 @@ int LoadSettings(TGlobalState& state, ISettingsStore& store, IPrompt& prompt)
             return -4;
         state.CfgFilePath = kNewCfgPath;
         (void)store.WriteRegString(state.RegKeyCfg, state.CfgFilePath);
-        if (WriteConfigFile(state) != 0) {
+        if (!KeepWhatIsThere(state.CfgFilePath) || WriteConfigFile(state) != 0) {
             prompt.Message(kMsgNewCfgFailed, kCapNewCfgFailed, PromptIcon::Warning);
             return -4;
         }
@@ -132,7 +164,12 @@ StartupResult FindConfigPath(TGlobalState& state, ISettingsStore& store, IPrompt
         prompt.Message(kMsgRegWriteExit, kCapRegistry, PromptIcon::Error);
         return StartupResult::Exit;
     }
-    if (LoadSettings(state, store, prompt) < 0) {
+    const int rc = LoadSettings(state, store, prompt);
+    // On a clean machine the file is in place now and only the access code
+    // is missing: the recovery the first LoadSettings would have run.
+    if (rc == -3)
+        return RecoverAccessCode(state, store, prompt);
+    if (rc < 0) {
         prompt.Message(kMsgCfgOpen, kMsgCfgOpen, PromptIcon::Error);
         return StartupResult::Exit;
     }

@@ -59,7 +59,11 @@ struct TPromptMessage {
 // 0; -1 the configuration key cannot be opened; -3 the access-code key cannot
 // be opened; -4 the file cannot be read and no new one was made. When the
 // file cannot be read it asks whether to create ".\1.cfg" from the records in
-// memory (and says so when that fails).
+// memory (and says so when that fails). A file already at ".\1.cfg" keeps its
+// bytes in "1.cfg.damaged-N" (or "1.cfg.old-N" when it reads as a
+// configuration) before the new one replaces it, and standard error names
+// the copy; when no copy can be made, nothing is written and the result is
+// -4 as for a failed write.
 int LoadSettings(TGlobalState& state, ISettingsStore& store, IPrompt& prompt);
 
 // The access prompt's rule: the typed code equals AccessCode or MasterCode
@@ -80,7 +84,9 @@ enum class StartupResult { Continue, Exit };
 // The access-code recovery run when LoadSettings returned -3.
 StartupResult RecoverAccessCode(TGlobalState& state, ISettingsStore& store, IPrompt& prompt);
 
-// The configuration-path dialogue run when LoadSettings returned -1.
+// The configuration-path dialogue run when LoadSettings returned -1. When the
+// LoadSettings after it returns -3 (a clean machine: the file is in place,
+// no access code is stored yet) it goes on with RecoverAccessCode.
 StartupResult FindConfigPath(TGlobalState& state, ISettingsStore& store, IPrompt& prompt);
 
 // The whole configuration step of the start-up: sets RegKeyCfg,

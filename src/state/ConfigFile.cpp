@@ -4,7 +4,6 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "state/FileIo.h"
 
 namespace kestrel {
 
@@ -86,6 +85,14 @@ bool ConfigReader::String(const char* field, Text& out)
     uint32_t n;
     if (!U32(field, n))
         return false;
+    if (n > kMaxTextBytes) {
+        error.field = FieldName(field);
+        error.offset = start;
+        error.reason = "text length " + std::to_string(n) + " exceeds the limit of " +
+                       std::to_string(kMaxTextBytes) + " bytes";
+        pos_ = start;
+        return false;
+    }
     // A count beyond the end of the file is a bad file: never allocate or
     // read past what the file holds.
     if (n > Remaining()) {
@@ -337,19 +344,55 @@ TCbSettings DefaultCbSettings()
 
 // --- the two operations ---------------------------------------------------
 
-int ReadConfigFile(TGlobalState& state)
+int LoadConfigFile(const std::filesystem::path& path, std::vector<TCbSettings>& cbs)
 {
     try {
         std::string bytes;
-        const ReadFileResult r = ReadWholeFile(NativePath(state.CfgFilePath), bytes);
-        if (r == ReadFileResult::CannotOpen)
+        switch (ReadWholeFile(path, bytes, kMaxConfigFileBytes)) {
+        case ReadFileResult::Ok:
+            break;
+        case ReadFileResult::CannotOpen:
             return -1;
-        if (r == ReadFileResult::ReadError)
+        case ReadFileResult::ReadError:
             return bytes.size() < 4 ? -3 : -2;
-        std::vector<TCbSettings> cbs;
+        case ReadFileResult::NotRegular:
+        case ReadFileResult::TooLarge:
+            return -2;
+        }
         ConfigError error;
-        const int rc =
-            ParseConfig(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), cbs, error, nullptr);
+        return ParseConfig(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), cbs, error, nullptr);
+    } catch (const std::exception&) {
+        return -4;
+    }
+}
+
+bool TextsFit(const std::vector<TCbSettings>& cbs)
+{
+    const auto fits = [](const Text& t) { return t.size() <= kMaxTextBytes; };
+    for (const TCbSettings& cb : cbs) {
+        if (!(fits(cb.Name) && fits(cb.PowerName) && fits(cb.ArcName) && fits(cb.EmerName)))
+            return false;
+        for (const TUirSettings& u : cb.Uir)
+            if (!(fits(u.Name) && fits(u.ChName1) && fits(u.ChName2) && fits(u.ChName3)))
+                return false;
+    }
+    return true;
+}
+
+TKeptCopy KeepCopyBeforeReplacing(const std::filesystem::path& path)
+{
+    TKeptCopy kept;
+    std::vector<TCbSettings> cbs;
+    kept.damaged = LoadConfigFile(path, cbs) != 0;
+    kept.result = KeepCopyOf(path, kept.damaged ? kDamagedCopySuffix : kOldCopySuffix, kept.copy, kept.reason);
+    return kept;
+}
+
+int ReadConfigFile(TGlobalState& state)
+{
+    try {
+        std::vector<TCbSettings> cbs;
+        const int rc = LoadConfigFile(NativePath(state.CfgFilePath), cbs);
         if (rc != 0)
             return rc;
         // Commit the whole file at once, so the acquisition thread never
@@ -374,7 +417,7 @@ int WriteConfigFile(TGlobalState& state)
 {
     try {
         std::vector<TCbSettings> cbs;
-        if (!SnapshotSettings(state, cbs))
+        if (!SnapshotSettings(state, cbs) || !TextsFit(cbs))
             return -2;
         const std::string image = SerializeConfig(cbs);
         switch (ReplaceFileAtomically(NativePath(state.CfgFilePath), image)) {

@@ -2,13 +2,19 @@
 // The configuration file: a flat little-endian binary snapshot of the
 // installation (CB count, then per CB its block and its 43 UIR records).
 //
-//   ReadConfigFile(state)   0 ok; -1 cannot open; -2 empty file, a file that
-//                           ends inside any field (the count included), a
-//                           text longer than the rest of the file, a CB count
-//                           above kMaxCbCount, or a read error after the count;
-//                           -3 a read error before the count was complete;
-//                           -4 unexpected error (exception).
-//   WriteConfigFile(state)  0 ok; -1 cannot create; -2 a write failed;
+//   ReadConfigFile(state)   0 ok; -1 cannot open (missing, no access, a
+//                           folder); -2 empty file, a file that ends inside
+//                           any field (the count included), a text longer
+//                           than the rest of the file or than kMaxTextBytes,
+//                           a CB count above kMaxCbCount, a file larger than
+//                           kMaxConfigFileBytes, something that is not a
+//                           plain file (a FIFO, a device: never read, so
+//                           never waited on), or a read error after the
+//                           count; -3 a read error before the count was
+//                           complete; -4 unexpected error (exception).
+//   WriteConfigFile(state)  0 ok; -1 cannot create; -2 a write failed, or a
+//                           text longer than kMaxTextBytes (nothing is
+//                           written: the reader would refuse the file);
 //                           -3 unexpected error (exception).
 //
 // Both take the path from state.CfgFilePath (Windows-1251 text; on Linux a
@@ -28,12 +34,35 @@
 // Call both on the user-interface thread.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "state/FileIo.h"
 #include "state/Model.h"
 
 namespace kestrel {
+
+// The longest text a configuration holds, in bytes (Windows-1251: one byte a
+// character). Texts are captions on tiles and lists, far shorter than this;
+// a window that edits one caps it here, and a longer counted text is a bad
+// file.
+constexpr std::size_t kMaxTextBytes = 1024;
+
+// The largest valid file, so that no read takes in more than a configuration
+// can be. The count, then kMaxCbCount CB blocks each with its 43 UIR records,
+// every text at kMaxTextBytes:
+//   counted text           4 + 1 024              =      1 028
+//   CB block               4 texts + 38 fixed     =      4 150
+//   UIR record             4 texts + 10 fixed     =      4 122
+//   CB with its UIRs       4 150 + 43 x 4 122     =    181 396
+//   file                   4 + 255 x 181 396      = 46 255 984 bytes
+constexpr std::size_t kMaxCountedTextBytes = 4 + kMaxTextBytes;
+constexpr std::size_t kMaxCbBlockBytes = 4 * kMaxCountedTextBytes + 38;
+constexpr std::size_t kMaxUirRecordBytes = 4 * kMaxCountedTextBytes + 10;
+constexpr std::size_t kMaxConfigFileBytes =
+    4 + static_cast<std::size_t>(kMaxCbCount) * (kMaxCbBlockBytes + kUirCount * kMaxUirRecordBytes);
+static_assert(kMaxConfigFileBytes == 46255984);
 
 // Where and why parsing stopped. Field names read like "Cb[0].Uir[12].ChName2"
 // or "CbCount"; offset is the byte offset of the field (or of the string
@@ -118,12 +147,34 @@ int ParseConfig(const uint8_t* data, std::size_t size, std::vector<TCbSettings>&
 // The image of a file holding these records.
 std::string SerializeConfig(const std::vector<TCbSettings>& cbs);
 
+// The whole file at `path` parsed, with ReadConfigFile's result codes; the
+// model is not touched. Used to tell a damaged file from a good one.
+int LoadConfigFile(const std::filesystem::path& path, std::vector<TCbSettings>& cbs);
+
+// True when every text of the records fits kMaxTextBytes.
+bool TextsFit(const std::vector<TCbSettings>& cbs);
+
 // The records of `state` that the file holds: CbCount of them.
 // Returns false when CbCount does not fit the allocated table.
 bool SnapshotSettings(const TGlobalState& state, std::vector<TCbSettings>& cbs);
 
 int ReadConfigFile(TGlobalState& state);
 int WriteConfigFile(TGlobalState& state);
+
+// Before a new configuration replaces the file at `path`: a plain file that is
+// there keeps its bytes in a new file beside it, "<path>.damaged-N" when it
+// does not read as a configuration, "<path>.old-N" when it does (N = 1, 2,
+// ...: the first free name; no earlier copy is ever overwritten). On
+// KeepCopyResult::Failed the file must not be replaced.
+struct TKeptCopy {
+    KeepCopyResult result = KeepCopyResult::NoFile;
+    bool damaged = false;  // the file did not read as a configuration
+    std::filesystem::path copy;
+    std::string reason;  // why no copy could be made (English)
+};
+TKeptCopy KeepCopyBeforeReplacing(const std::filesystem::path& path);
+inline constexpr const char* kDamagedCopySuffix = ".damaged-";
+inline constexpr const char* kOldCopySuffix = ".old-";
 
 // The settings of a new installation as the start-up leaves them: one CB with
 // every record at its defaults and all 43 UIRs present, numbered 1..43.

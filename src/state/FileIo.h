@@ -1,6 +1,8 @@
 #pragma once
-// Whole-file reads and atomic replacement, per OS (FileIoPosix.cpp,
-// FileIoWin.cpp).
+// Whole-file reads, atomic replacement and keeping a copy of a file, per OS
+// (FileIoPosix.cpp, FileIoWin.cpp).
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -10,11 +12,17 @@ namespace kestrel {
 // a backslash is a separator, as on Windows, so ".\1.cfg" is "./1.cfg".
 std::filesystem::path NativePath(const std::string& path1251);
 
-enum class ReadFileResult { Ok, CannotOpen, ReadError };
+// CannotOpen: missing, not accessible, or a folder. NotRegular: a FIFO, a
+// device, a socket or anything else that is not a plain file on disk; it is
+// refused before a single byte is read, so a read never waits for a writer.
+// TooLarge: more than maxBytes (checked before reading, and again while
+// reading in case the file grows).
+enum class ReadFileResult { Ok, CannotOpen, ReadError, NotRegular, TooLarge };
 
 // The whole file into bytes. On ReadError, bytes holds what was read before
-// the error.
-ReadFileResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
+// the error; on any other failure it is empty.
+ReadFileResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes,
+                             std::uintmax_t maxBytes = UINTMAX_MAX);
 
 enum class ReplaceFileResult { Ok, CannotCreate, WriteFailed };
 
@@ -22,5 +30,19 @@ enum class ReplaceFileResult { Ok, CannotCreate, WriteFailed };
 // it over `path`. On failure the old file is untouched and the temporary
 // file removed.
 ReplaceFileResult ReplaceFileAtomically(const std::filesystem::path& path, const std::string& bytes);
+
+// NoFile: nothing at `path` that has bytes of its own (missing, a folder, a
+// FIFO or a device). Kept: the copy is made. Failed: a file is there but no
+// complete copy could be made (nothing is left of the attempt).
+enum class KeepCopyResult { NoFile, Kept, Failed };
+
+// Copies the bytes of the plain file at `path` into a new file beside it,
+// named path + suffix + N with the first N from 1 whose name is free. Each
+// name is created exclusively, so an earlier copy (or anything else) is never
+// overwritten. The copy has the file's permissions and is flushed to disk
+// before Kept is returned; `copy` then names it. On Failed, `reason` says why
+// (English, for standard error).
+KeepCopyResult KeepCopyOf(const std::filesystem::path& path, const std::string& suffix,
+                          std::filesystem::path& copy, std::string& reason);
 
 }  // namespace kestrel

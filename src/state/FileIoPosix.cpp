@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <system_error>
 
 #include "state/Cp1251.h"
 #include "state/FileIo.h"
@@ -44,6 +45,35 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string ErrnoText(int err)
+{
+    return std::generic_category().message(err);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void SyncFolderOf(const std::string& path)
+{
+    Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0)
+        (void)::fsync(dir.Get());
+}
+
+// Enough for years of damaged files; past it something else is wrong.
+constexpr unsigned kMaxCopies = 9999;
+
 }  // namespace
 
 std::filesystem::path NativePath(const std::string& path1251)
@@ -55,16 +85,29 @@ std::filesystem::path NativePath(const std::string& path1251)
     return std::filesystem::path(p);
 }
 
-ReadFileResult ReadWholeFile(const std::filesystem::path& native, std::string& bytes)
+ReadFileResult ReadWholeFile(const std::filesystem::path& native, std::string& bytes, std::uintmax_t maxBytes)
 {
     bytes.clear();
     const std::string path = native.string();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Look before opening: opening a device can have effects of its own (a
+    // terminal becomes ours, a tape rewinds), and opening a FIFO for reading
+    // waits for a writer.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return ReadFileResult::CannotOpen;
+    if (!S_ISREG(st.st_mode))
+        return ReadFileResult::NotRegular;
+    // Should the name be swapped for a FIFO or a device between the look and
+    // the open, O_NONBLOCK keeps the open from waiting and fstat tells.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0)
         return ReadFileResult::CannotOpen;
-    struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || S_ISDIR(st.st_mode))
         return ReadFileResult::CannotOpen;
+    if (!S_ISREG(st.st_mode))
+        return ReadFileResult::NotRegular;
+    if (static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+        return ReadFileResult::TooLarge;
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
@@ -76,6 +119,11 @@ ReadFileResult ReadWholeFile(const std::filesystem::path& native, std::string& b
             return ReadFileResult::ReadError;
         }
         bytes.append(buf, static_cast<std::size_t>(n));
+        // The file grew after fstat.
+        if (bytes.size() > maxBytes) {
+            bytes.clear();
+            return ReadFileResult::TooLarge;
+        }
     }
 }
 
@@ -100,17 +148,7 @@ ReplaceFileResult ReplaceFileAtomically(const std::filesystem::path& native, con
     if (hadOld)
         (void)::fchmod(fd.Get(), mode);
 
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
+    bool ok = WriteAll(fd.Get(), bytes.data(), bytes.size());
     ok = ok && ::fsync(fd.Get()) == 0;
     ok = fd.Close() && ok;
     ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
@@ -119,10 +157,87 @@ ReplaceFileResult ReplaceFileAtomically(const std::filesystem::path& native, con
         return ReplaceFileResult::WriteFailed;
     }
     // Make the rename itself durable.
-    Fd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0)
-        (void)::fsync(dir.Get());
+    SyncFolderOf(path);
     return ReplaceFileResult::Ok;
+}
+
+KeepCopyResult KeepCopyOf(const std::filesystem::path& native, const std::string& suffix,
+                          std::filesystem::path& copy, std::string& reason)
+{
+    const std::string path = native.string();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return KeepCopyResult::NoFile;
+        reason = "cannot look at " + path + ": " + ErrnoText(errno);
+        return KeepCopyResult::Failed;
+    }
+    if (!S_ISREG(st.st_mode))
+        return KeepCopyResult::NoFile;
+    Fd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (in.Get() < 0) {
+        reason = "cannot open " + path + ": " + ErrnoText(errno);
+        return KeepCopyResult::Failed;
+    }
+    if (::fstat(in.Get(), &st) != 0) {
+        reason = "cannot look at " + path + ": " + ErrnoText(errno);
+        return KeepCopyResult::Failed;
+    }
+    if (!S_ISREG(st.st_mode))
+        return KeepCopyResult::NoFile;
+    const mode_t mode = st.st_mode & 0777;
+
+    for (unsigned n = 1; n <= kMaxCopies; ++n) {
+        const std::string name = path + suffix + std::to_string(n);
+        // O_EXCL: an existing name, even a dangling link, is never reused.
+        const int made = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (made < 0 && errno == EEXIST)
+            continue;
+        if (made < 0) {
+            reason = "cannot create " + name + ": " + ErrnoText(errno);
+            return KeepCopyResult::Failed;
+        }
+        Fd out(made);
+        (void)::fchmod(out.Get(), mode);  // past the umask: the copy is as private as the file
+        bool ok = true;
+        int err = 0;
+        char buf[65536];
+        for (;;) {
+            const ssize_t got = ::read(in.Get(), buf, sizeof buf);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                err = errno;
+                ok = false;
+                break;
+            }
+            if (got == 0)
+                break;
+            if (!WriteAll(out.Get(), buf, static_cast<std::size_t>(got))) {
+                err = errno;
+                ok = false;
+                break;
+            }
+        }
+        if (ok && ::fsync(out.Get()) != 0) {
+            err = errno;
+            ok = false;
+        }
+        if (!out.Close() && ok) {
+            err = errno;
+            ok = false;
+        }
+        if (!ok) {
+            ::unlink(name.c_str());
+            reason = "cannot copy " + path + " to " + name + ": " + ErrnoText(err);
+            return KeepCopyResult::Failed;
+        }
+        SyncFolderOf(name);
+        copy = name;
+        return KeepCopyResult::Kept;
+    }
+    reason = "every name from " + path + suffix + "1 to " + suffix + std::to_string(kMaxCopies) + " is taken";
+    return KeepCopyResult::Failed;
 }
 
 }  // namespace kestrel

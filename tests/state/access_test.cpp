@@ -270,6 +270,64 @@ TEST(LoadSettings, NewFileCannotBeWritten)
     EXPECT_EQ(f.store.values[kCfg], ".\\1.cfg");  // stored before the write failed
 }
 
+// A file in the new file's place keeps its bytes beside it, under a name
+// that no later copy reuses; the questions stay as they are.
+TEST(LoadSettings, FileInTheNewFilesPlaceIsKeptFirst)
+{
+    Fixture f;
+    const auto dir = f.scratch.Dir().Path();
+    f.SetKey(kPwd, "pw");
+    const std::string damaged("\x02\x00\x00\x00garbage", 11);
+    const std::string good = SerializeConfig({DefaultCbSettings(), DefaultCbSettings()});
+    struct Case {
+        const char* name;
+        const char* cfgKey;  // where the registry says the file is
+        bool present;        // a file is at 1.cfg first
+        std::string onDisk;  // its bytes
+        const char* keptAs;  // the copy's name ("" = none)
+        const char* says;    // what standard error says about it
+    };
+    const Case table[] = {
+        {"damaged", "1.cfg", true, damaged, "1.cfg.damaged-1", "cannot be read as a configuration"},
+        {"damaged again", ".\\1.cfg", true, "\x09", "1.cfg.damaged-2", "cannot be read as a configuration"},
+        {"empty", "1.cfg", true, "", "1.cfg.damaged-3", "cannot be read as a configuration"},
+        {"good one in the way", "other.cfg", true, good, "1.cfg.old-1", "holds a configuration"},
+        {"nothing there", "other.cfg", false, "", "", ""},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir / "1.cfg");
+        if (c.present)
+            WriteBytes(dir / "1.cfg", c.onDisk);
+        const auto before = f.scratch.Dir().Entries();
+        f.SetKey(kCfg, c.cfgKey);
+        f.prompt.log.clear();
+        f.prompt.Yes();
+        StderrCapture err;
+        EXPECT_EQ(LoadSettings(f.st, f.store, f.prompt), 0);
+        EXPECT_EQ(f.prompt.log, Log{kAskNewFileYes});
+        EXPECT_EQ(ReadBytes(dir / "1.cfg"), SerializeConfig({DefaultCbSettings()}));
+        auto added = f.scratch.Dir().Entries();
+        for (const auto& e : before)
+            added.erase(e);
+        added.erase("1.cfg");  // the new file itself
+        if (*c.keptAs) {
+            EXPECT_EQ(added, std::set<std::string>{c.keptAs});
+            EXPECT_EQ(ReadBytes(dir / c.keptAs), c.onDisk);
+            EXPECT_NE(err.Text().find(c.keptAs), std::string::npos) << err.Text();
+            EXPECT_NE(err.Text().find(c.says), std::string::npos) << err.Text();
+        } else {
+            EXPECT_TRUE(added.empty());
+            EXPECT_EQ(err.Text(), "");
+        }
+    }
+    // Every earlier copy is still as it was.
+    EXPECT_EQ(ReadBytes(dir / "1.cfg.damaged-1"), damaged);
+    EXPECT_EQ(ReadBytes(dir / "1.cfg.damaged-2"), "\x09");
+    EXPECT_EQ(ReadBytes(dir / "1.cfg.damaged-3"), "");
+    EXPECT_EQ(ReadBytes(dir / "1.cfg.old-1"), good);
+}
+
 // --- the start-up ----------------------------------------------------------------
 
 TEST(Startup, SetsKeysAndMasterCodeThenContinues)
@@ -362,38 +420,74 @@ TEST(Startup, PathCannotBeStored)
 }
 
 // A first start on a clean machine: neither key exists. The file is created,
-// the code key is still missing, and the program ends; the next start then
-// recovers the code.
-TEST(Startup, FreshMachineTakesTwoStarts)
+// the code key is still missing, and the same start goes on with the
+// access-code recovery instead of ending.
+TEST(Startup, FreshMachineStartsAtOnce)
 {
     Fixture f;
     f.prompt.No();   // do not look for the file: "1.cfg"
     f.prompt.Yes();  // create ".\1.cfg"
-    EXPECT_EQ(RunStartupLoad(f.st, f.store, f.prompt), StartupResult::Exit);
-    EXPECT_EQ(f.prompt.log, (Log{kAskFindNo, kAskNewFileYes, kMsgOpenFailed}));
-    EXPECT_EQ(f.store.values[kCfg], ".\\1.cfg");
-    EXPECT_EQ(ReadBytes(f.scratch.Dir() / "1.cfg"), SerializeConfig({DefaultCbSettings()}));
-
-    // Second start, same store and folder.
-    TGlobalState st2;
-    st2.MarkAllUirsPresent();
-    ScriptedPrompt p2;
-    p2.Yes();           // make a new code
-    p2.Ok("first");     // the change dialog
+    f.prompt.Yes();  // make a new code
+    f.prompt.Ok("first");
     std::string codeWhenShown;
-    p2.onChangeDialog = [&] { codeWhenShown = st2.AccessCode; };
-    EXPECT_EQ(RunStartupLoad(st2, f.store, p2), StartupResult::Continue);
-    EXPECT_EQ(p2.log, (Log{kAskNewCodeYes, "change dialog -> ok"}));
+    f.prompt.onChangeDialog = [&] { codeWhenShown = f.st.AccessCode; };
+    EXPECT_EQ(RunStartupLoad(f.st, f.store, f.prompt), StartupResult::Continue);
+    EXPECT_EQ(f.prompt.log, (Log{kAskFindNo, kAskNewFileYes, kAskNewCodeYes, "change dialog -> ok"}));
     EXPECT_EQ(codeWhenShown, "379");
-    EXPECT_EQ(st2.AccessCode, "first");
+    EXPECT_EQ(f.st.AccessCode, "first");
+    EXPECT_EQ(f.store.values[kCfg], ".\\1.cfg");
     EXPECT_EQ(f.store.values[kPwd], "first");
+    EXPECT_EQ(ReadBytes(f.scratch.Dir() / "1.cfg"), SerializeConfig({DefaultCbSettings()}));
+    EXPECT_TRUE(f.prompt.script.empty());
 
-    // Third start: nothing to ask.
-    TGlobalState st3;
-    ScriptedPrompt p3;
-    EXPECT_EQ(RunStartupLoad(st3, f.store, p3), StartupResult::Continue);
-    EXPECT_TRUE(p3.log.empty());
-    EXPECT_EQ(st3.AccessCode, "first");
+    // The next start: nothing to ask.
+    TGlobalState st2;
+    ScriptedPrompt p2;
+    EXPECT_EQ(RunStartupLoad(st2, f.store, p2), StartupResult::Continue);
+    EXPECT_TRUE(p2.log.empty());
+    EXPECT_EQ(st2.AccessCode, "first");
+}
+
+// What the LoadSettings after the path dialogue returns decides: -3 runs the
+// recovery (and its own endings), -1 and -4 end with the open message.
+TEST(Startup, SecondLoadAfterPathDialogue)
+{
+    struct Case {
+        const char* name;
+        bool codeKey;           // the access-code key exists
+        bool cfgKeyUnreadable;  // the path is stored but cannot be read back
+        std::vector<ScriptedPrompt::Step> after;  // answers after "do not look for it"
+        StartupResult expect;
+        Log expectAfter;
+        std::string expectCode;
+    };
+    const ScriptedPrompt::Step yes{true, {}}, no{false, {}};
+    const Case table[] = {
+        {"code missing, recovered", false, false, {yes, yes, {true, "c"}}, StartupResult::Continue,
+         {kAskNewFileYes, kAskNewCodeYes, "change dialog -> ok"}, "c"},
+        {"code missing, recovery declined", false, false, {yes, no}, StartupResult::Exit,
+         {kAskNewFileYes, kAskNewCodeNo, kMsgCodeExit}, "7ujm"},
+        {"code missing, dialog cancelled", false, false, {yes, yes, no}, StartupResult::Exit,
+         {kAskNewFileYes, kAskNewCodeYes, "change dialog -> cancel", kMsgCodeExit}, "379"},
+        {"file not made", true, false, {no}, StartupResult::Exit, {kAskNewFileNo, kMsgOpenFailed}, "7ujm"},
+        {"path unreadable", true, true, {}, StartupResult::Exit, {kMsgOpenFailed}, "7ujm"},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        if (c.codeKey)
+            f.SetKey(kPwd, "pw");
+        if (c.cfgKeyUnreadable)
+            f.store.unreadable.insert(kCfg);
+        f.prompt.No();  // do not look for the file
+        f.prompt.script.insert(f.prompt.script.end(), c.after.begin(), c.after.end());
+        EXPECT_EQ(RunStartupLoad(f.st, f.store, f.prompt), c.expect);
+        Log want{kAskFindNo};
+        want.insert(want.end(), c.expectAfter.begin(), c.expectAfter.end());
+        EXPECT_EQ(f.prompt.log, want);
+        EXPECT_EQ(f.st.AccessCode, c.expectCode);
+        EXPECT_TRUE(f.prompt.script.empty());
+    }
 }
 
 TEST(Startup, SecondLoadFailureAfterPathDialogue)

@@ -402,7 +402,7 @@ TEST(ConfigFile, OversizedStringCountsAreReadFailures)
         {4, 0xFFFFFFFFu, -2, "Cb[0].Name"},
         {4, 0x80000000u, -2, "Cb[0].Name"},
         {4, static_cast<uint32_t>(rest + 1), -2, "Cb[0].Name"},
-        {4, static_cast<uint32_t>(rest), -2, "Cb[0].PowerName"},  // fits, but swallows the rest
+        {4, static_cast<uint32_t>(rest), -2, "Cb[0].Name"},  // fits the file, but no text is that long
         {uirName, 0x7FFFFFFFu, -2, "Cb[0].Uir[0].Name"},
     };
     for (const Case& c : table) {

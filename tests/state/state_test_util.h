@@ -10,7 +10,9 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -89,13 +91,27 @@ inline void WriteBytes(const fs::path& p, const std::string& bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// What the code under test writes on standard error while this lives.
+class StderrCapture {
+public:
+    StderrCapture() : old_(std::cerr.rdbuf(text_.rdbuf())) {}
+    ~StderrCapture() { std::cerr.rdbuf(old_); }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    std::string Text() const { return text_.str(); }
+
+private:
+    std::ostringstream text_;
+    std::streambuf* old_;
+};
+
 // The settings store in memory. Keys exist or not; writes can be made to fail.
 class MemoryStore final : public ISettingsStore {
 public:
     int ReadRegString(const std::string& key, std::string& out) override
     {
         ++reads;
-        if (!keys.count(key))
+        if (!keys.count(key) || unreadable.count(key))
             return -1;
         auto it = values.find(key);
         out = it == values.end() ? std::string() : it->second;
@@ -112,6 +128,7 @@ public:
         return 0;
     }
     std::set<std::string> keys;
+    std::set<std::string> unreadable;  // keys that exist but cannot be opened for reading
     std::map<std::string, std::string> values;  // value named by its key path
     std::vector<std::pair<std::string, std::string>> writes;
     bool failWrites = false;

@@ -2,6 +2,7 @@
 // actions and the shutdown, over a scripted acquisition link.
 #include <QAction>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
@@ -35,7 +36,7 @@ struct Fixture {
         state.RegKeyCfg = kRegKeyCfg;
         state.RegKeyPassword = kRegKeyPassword;
     }
-    TCbData& Cb() { return *state.Current(); }
+    TCbData& Cb() { return *state.Shown(); }
 };
 }  // namespace
 
@@ -43,6 +44,7 @@ class MainFormTest : public QObject {
     Q_OBJECT
 private slots:
     void constructionBuildsTilesAndMenus();
+    void startupOpensAtTheClientSizeOnceShown();
     void firstPollPendingKeepsTheWaitWindowAndTheTiles();
     void tickPaintsTheEventListOntoTheTiles();
     void resetAtTheHeadClearsTheTiles();
@@ -109,6 +111,44 @@ void MainFormTest::constructionBuildsTilesAndMenus()
     QVERIFY(!f.form.pm1SetupUir->isVisible());
     QCOMPARE(f.form.pm1Cancel->text(), QStringLiteral("Отмена"));
     QVERIFY(!f.form.pm2SetupIntem->isVisible());
+}
+
+// The program's own order: start-up while hidden, then show. The window keeps
+// its client size of 992 x 646 below the menu; the tiles are fitted to the
+// tile area it really has.
+void MainFormTest::startupOpensAtTheClientSizeOnceShown()
+{
+    TGlobalState state;
+    TempStore temp;
+    ScriptedPrompt prompt;
+    TMainForm form(state, *temp.store, prompt);
+    QVERIFY(temp.Seed(state));
+    QCOMPARE(form.Startup(AcquisitionFactory{}), StartupResult::Continue);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Let any queued resize the fitting asked for take effect.
+    for (int k = 0; k < 5; ++k)
+        QCoreApplication::processEvents();
+    QCOMPARE(form.width(), 992);
+    QCOMPARE(form.height() - form.menuBar()->height(), 646);
+    // Tile area: the client area less the tool bar (26) and the status bar (23).
+    QCOMPARE(form.Panel2()->size(), QSize(992, 646 - 26 - 23));
+    // 115 x 72 tiles in 992 x 597: 8 x 7 places, one row to spare, so they
+    // grow once to 120 x 77 (7 x 7 places for 43 + 1 tiles).
+    QCOMPARE(form.Tile(0)->size(), QSize(120, 77));
+    for (int i = 0; i < kUirCount; ++i) {
+        QVERIFY(form.Tile(i)->isVisible());
+        QVERIFY(form.Panel2()->rect().contains(form.Tile(i)->geometry()));
+    }
+    QVERIFY(form.Panel2()->rect().contains(form.CbTile()->geometry()));
+    // Shown again after a minimise, nothing moves.
+    const QRect before = form.geometry();
+    form.showMinimized();
+    form.showNormal();
+    for (int k = 0; k < 5; ++k)
+        QCoreApplication::processEvents();
+    QCOMPARE(form.geometry().size(), before.size());
+    QCOMPARE(form.Tile(0)->size(), QSize(120, 77));
 }
 
 void MainFormTest::firstPollPendingKeepsTheWaitWindowAndTheTiles()
@@ -405,13 +445,16 @@ void MainFormTest::registeredWindowsShowTheirMenuItems()
     auto* setup = new QWidget(nullptr, Qt::Window);
     setup->resize(200, 100);
     std::vector<int> shown;
-    f.form.SetSetupUirForm(setup, [&](int i) { shown.push_back(i); });
+    f.form.SetSetupUirForm(setup, [&](int cb, int i) { shown.push_back(cb * 100 + i); });
     QVERIFY(f.form.pm1SetupUir->isVisible());
     f.Cb().Enabled = 0;  // no request for a block that is not served
     QTest::mouseClick(f.form.Tile(3), Qt::LeftButton);
     QVERIFY(setup->isVisible());
     QCOMPARE(shown, std::vector<int>{3});
-    QCOMPARE(setup->y(), f.form.mapToGlobal(QPoint(0, 20)).y());
+    // 20 pixels below the top of the tile area, under the menu and tool bar.
+    QCOMPARE(setup->y(), f.form.Panel2()->mapToGlobal(QPoint(0, 20)).y());
+    QVERIFY(setup->y() > f.form.ToolBar1()->mapToGlobal(QPoint(0, f.form.ToolBar1()->height())).y());
+    QCOMPARE(setup->x() + setup->width() / 2, f.form.mapToGlobal(QPoint(f.form.width() / 2, 0)).x());
 
     // "Конфигурация" only after the access prompt.
     auto* cfg = new QWidget(nullptr, Qt::Window);
@@ -481,7 +524,7 @@ void MainFormTest::resetAsksThenPostsAndReportsFailure()
     QCOMPARE(prompt.log[0].icon, PromptIcon::Warning);
     QCOMPARE(lines[1], std::string("message:Ошибка выполнения команды"));
     QCOMPARE(prompt.log[1].caption, std::string("Внимание!"));
-    QCOMPARE(int(state.Current()->ResetError), 0);
+    QCOMPARE(int(state.Cb(0)->ResetError), 0);
     form.close();
 }
 
@@ -529,7 +572,7 @@ void MainFormTest::threadClosesTheWaitWindowAfterTheFirstPoll()
     // Either the poll has run already or the wait window is up until it does.
     QTRY_VERIFY_WITH_TIMEOUT(acq.link->Saw(107), 3000);
     QTRY_VERIFY(!form.MessageForm()->isVisible());
-    QCOMPARE(int(state.Current()->FirstPollPending), 0);
+    QCOMPARE(int(state.Cb(0)->FirstPollPending), 0);
     form.close();
 }
 
@@ -547,14 +590,14 @@ void MainFormTest::closingStopsTimersAndThread()
     const QByteArray bytes = cfg.readAll();
     cfg.close();
 
-    state.Current()->Request = 99;  // posted, never taken: dropped at exit
+    state.Cb(0)->Request = 99;  // posted, never taken: dropped at exit
     form.show();
     form.close();
     QVERIFY(!form.Timer1()->isActive());
     QVERIFY(!form.Timer2()->isActive());
     QVERIFY(form.AcqThread()->Finished());
     QVERIFY(form.Closing());
-    QCOMPARE(int(state.Current()->Request), 0);
+    QCOMPARE(int(state.Cb(0)->Request), 0);
     // The layout is frozen once closing.
     const QPoint p = form.Tile(0)->pos();
     form.ArrangeTiles();
@@ -590,6 +633,7 @@ void MainFormTest::waitKeepsTheWindowResponsive()
     });
     probe.start();
     PostArgs a = PostArgs::Standard(104, 250);
+    a.Cb = 0;
     a.WaitText = "Ждите! Идет получение конфигурации УИР!";
     bool sawWait = false;
     QTimer::singleShot(30, [&] {

@@ -3,11 +3,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -18,8 +22,8 @@
 #include "monitor/ui/Icons.h"
 #include "monitor/ui/Layout.h"
 #include "monitor/ui/MessageForm.h"
-#include "monitor/StatusWalk.h"
 #include "monitor/ui/Tiles.h"
+#include "state/Cp1251.h"
 
 namespace kestrel {
 
@@ -28,8 +32,44 @@ const QColor kTileAreaColor(192, 220, 192);
 constexpr int kClientWidth = 992;
 constexpr int kClientHeight = 646;
 constexpr int kShrinkStep = 5;
+constexpr int32_t kReqResetCb = 17;  // ReqResetCb
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// What a block-list entry's circle shows, in the tiles' colours.
+enum TListLook { kLookUnknown = -1, kLookSilver, kLookWhite, kLookRed, kLookMagenta };
+
+QColor LookColour(int look)
+{
+    switch (look) {
+    case kLookWhite: return TTileBase::White;
+    case kLookRed: return TTileBase::Red;
+    case kLookMagenta: return TTileBase::Magenta;
+    default: return TTileBase::Silver;
+    }
+}
+
+QIcon MarkIcon(int look)
+{
+    QPixmap pm(14, 14);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(LookColour(look));
+    p.drawEllipse(QRectF(1.5, 1.5, 11, 11));
+    return QIcon(pm);
+}
+
+// The tiles as they stand before a block's first poll.
+TStatusPicture StartPicture()
+{
+    TStatusPicture pic;
+    pic.CbPower = 1;
+    pic.CbArc = 1;
+    pic.CbFault = 1;
+    return pic;
+}
 }  // namespace
 
 // The wait window and the message pump for PostRequestAndWait.
@@ -91,12 +131,18 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
     auto* status = new QStatusBar(this);
     status->setObjectName(QStringLiteral("StatusBar1"));
     status->setFixedHeight(23);
+    status->setSizeGripEnabled(false);
     setStatusBar(status);
+    // The blocks in alarm, in one short line; empty with one block.
+    alarmLine_ = new QLabel(status);
+    alarmLine_->setObjectName(QStringLiteral("AlarmLine"));
+    status->addWidget(alarmLine_, 1);
 
     BuildMenus();
+    BuildCbList();
 
-    // The model: CbCount records, the current one with all 43 UIRs present.
-    state_.CurrentCb = 0;
+    // The model: CbCount records, the first one shown, with all 43 UIRs present.
+    state_.ShownCb = 0;
     state_.EnsureAllocated(state_.CbCount);
     BuildTiles();
 
@@ -220,6 +266,39 @@ void TMainForm::BuildMenus()
     connect(pm2SetupIntem, &QAction::triggered, this, &TMainForm::pm2SetupIntemClick);
 }
 
+void TMainForm::BuildCbList()
+{
+    // After the tool buttons: the number and name of every block.
+    cbList_ = new QComboBox(toolBar1_);
+    cbList_->setObjectName(QStringLiteral("CbList"));
+    cbList_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    cbList_->setMinimumContentsLength(12);
+    cbList_->setIconSize(QSize(14, 14));
+    cbList_->setFocusPolicy(Qt::ClickFocus);
+    cbList_->setToolTip(Q("Центральный блок"));
+    cbListAction_ = toolBar1_->addWidget(cbList_);
+    cbListAction_->setVisible(false);
+    connect(cbList_, &QComboBox::activated, this, [this](int index) { ShowCb(index); });
+
+    nextCb_ = new QAction(this);
+    nextCb_->setObjectName(QStringLiteral("NextCb"));
+    nextCb_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
+    nextCb_->setShortcutContext(Qt::WindowShortcut);
+    prevCb_ = new QAction(this);
+    prevCb_->setObjectName(QStringLiteral("PrevCb"));
+    prevCb_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
+    prevCb_->setShortcutContext(Qt::WindowShortcut);
+    addAction(nextCb_);
+    addAction(prevCb_);
+    // With one block the keys do nothing, as before.
+    nextCb_->setEnabled(false);
+    prevCb_->setEnabled(false);
+    connect(nextCb_, &QAction::triggered, this, [this] { StepCb(1); });
+    connect(prevCb_, &QAction::triggered, this, [this] { StepCb(-1); });
+}
+
+bool TMainForm::CbListShown() const { return cbListAction_->isVisible(); }
+
 void TMainForm::BuildTiles()
 {
     TileCount = kUirCount;
@@ -247,8 +326,13 @@ StartupResult TMainForm::Startup(const AcquisitionFactory& makeAcquisition)
 {
     if (RunStartupLoad(state_, store_, prompt_) == StartupResult::Exit)
         return StartupResult::Exit;
-    // The configuration may have changed which UIRs are present.
-    FitTiles();
+    // The configuration may have changed the blocks and which UIRs are
+    // present. Before the window is shown its tile area has no real size yet:
+    // the tile size is fitted at the first show (fitted now, the window would
+    // grow for an area it does not have); which tiles are there is known now.
+    SyncCbList();
+    if (isVisible())
+        FitTiles();
     ArrangeTiles();
     if (makeAcquisition) {
         acq_ = makeAcquisition(state_, hooks_);
@@ -297,7 +381,7 @@ void TMainForm::SetHistoryForm(QWidget* form, std::function<void()> render)
     ToolButton4->setVisible(form != nullptr);
 }
 
-void TMainForm::SetSetupUirForm(QWidget* form, std::function<void(int)> display)
+void TMainForm::SetSetupUirForm(QWidget* form, std::function<void(int, int)> display)
 {
     Adopt(form);
     setupUirForm_ = form;
@@ -351,7 +435,9 @@ void TMainForm::CentreOnTileArea(QWidget* w)
 
 void TMainForm::CentreHorizontallyOnMainWindow(QWidget* w, int top)
 {
-    const QPoint local(width() / 2 - w->width() / 2, top);
+    // Left from the main window's width, top inside the tile area, so the
+    // window never covers the menu or the tool bar.
+    const QPoint local(width() / 2 - w->width() / 2, panel2_->y() + top);
     if (w->isWindow())
         w->move(mapToGlobal(local));
     else
@@ -374,16 +460,45 @@ void TMainForm::Timer1Timer()
     // The configuration window's applied port settings come first.
     if (statusTickHook_)
         statusTickHook_();
-    TCbData* cb = state_.Current();
-    if (!cb)
+    RefreshStatus();
+}
+
+void TMainForm::RefreshStatus()
+{
+    if (closing_)
         return;
-    // Nothing is drawn before the block's first poll has run.
-    if (cb->FirstPollPending) {
-        if (!messageForm_->isVisible())
-            messageForm_->ShowCentred();
-        return;
+    SyncCbList();
+    // Every block is walked, so flags and marks are kept for the blocks not
+    // on screen too.
+    const TStatusSweep sweep = StatusSweep(state_);
+    MarkCbList(sweep);
+    const QString line = sweep.Blocks.size() > 1 ? QString::fromStdString(sweep.Line) : QString();
+    if (alarmLine_->text() != line)
+        alarmLine_->setText(line);
+
+    const int shown = state_.ShownCb;
+    if (shown >= 0 && shown < static_cast<int>(sweep.Blocks.size())) {
+        const TBlockStatus& b = sweep.Blocks[static_cast<size_t>(shown)];
+        if (b.Walked) {
+            PaintTiles(b.Picture);
+            drawnCb_ = shown;
+        } else {
+            // Nothing is drawn before the block's first poll has run; a block
+            // just chosen must not show the colours of the one before it.
+            if (!messageForm_->isVisible())
+                messageForm_->ShowCentred();
+            if (drawnCb_ != shown) {
+                PaintTiles(StartPicture());
+                drawnCb_ = shown;
+            }
+        }
     }
-    const TStatusPicture pic = StatusWalk(*cb);
+    if (sweep.AlarmRaised && isMinimized())
+        showNormal();
+}
+
+void TMainForm::PaintTiles(const TStatusPicture& pic)
+{
     const QString outputCaption = Q("Вых Д");
     for (int i = 0; i < kUirCount; ++i) {
         TUir* t = Tiles[static_cast<size_t>(i)];
@@ -403,8 +518,95 @@ void TMainForm::Timer1Timer()
         CbTile_->SetArcStatus(pic.CbArc);
     if (CbTile_->EmerStatus() != pic.CbFault)
         CbTile_->SetEmerStatus(pic.CbFault);
-    if (pic.AlarmRaised && isMinimized())
-        showNormal();
+}
+
+void TMainForm::SyncCbList()
+{
+    const int count = std::clamp<int>(state_.CbCount, 0, state_.Allocated());
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        names.push_back(state_.Cb(i)->Name);
+    if (names != listedNames_) {
+        // A configuration read changed the count or the names.
+        const QSignalBlocker block(cbList_);
+        cbList_->clear();
+        for (int i = 0; i < count; ++i)
+            cbList_->addItem(MarkIcon(kLookSilver),
+                             QStringLiteral("%1: %2").arg(i + 1).arg(QString::fromStdString(U8(names[static_cast<size_t>(i)]))));
+        listedNames_ = std::move(names);
+        listedLook_.assign(static_cast<size_t>(count), kLookSilver);
+        marks_.assign(static_cast<size_t>(count), TCbMark::None);
+    }
+    // One block: the window looks and behaves as it always did.
+    const bool several = count > 1;
+    if (cbListAction_->isVisible() != several)
+        cbListAction_->setVisible(several);
+    nextCb_->setEnabled(several);
+    prevCb_->setEnabled(several);
+
+    if (state_.ShownCb < 0 || state_.ShownCb >= count)
+        state_.ClampShownCb();
+    const int shown = state_.ShownCb;
+    if (cbList_->currentIndex() != shown && shown < count) {
+        const QSignalBlocker block(cbList_);
+        cbList_->setCurrentIndex(shown);
+    }
+    if (shown != layoutCb_) {
+        layoutCb_ = shown;
+        // The CB tile's number box names the block on screen; its UIRs decide
+        // which tiles are there.
+        CbTile_->SetNumber(shown + 1);
+        FitTiles();
+        ArrangeTiles();
+        if (historyForm_ && historyForm_->isVisible() && historyRender_)
+            historyRender_();
+    }
+}
+
+void TMainForm::MarkCbList(const TStatusSweep& sweep)
+{
+    const size_t n = std::min(sweep.Blocks.size(), listedLook_.size());
+    for (size_t i = 0; i < n; ++i) {
+        const TBlockStatus& b = sweep.Blocks[i];
+        const TCbMark mark = b.Alarm.Mark();
+        int look = kLookSilver;  // first poll pending, or not served
+        if (mark == TCbMark::Alarm)
+            look = kLookRed;
+        else if (mark == TCbMark::LinkLost)
+            look = kLookMagenta;
+        else if (b.Walked && b.Picture.CbPower == 1)
+            look = kLookWhite;
+        marks_[i] = mark;
+        if (listedLook_[i] != look) {
+            listedLook_[i] = look;
+            cbList_->setItemIcon(static_cast<int>(i), MarkIcon(look));
+        }
+    }
+}
+
+void TMainForm::ShowCb(int index)
+{
+    if (closing_ || index < 0 || index >= static_cast<int>(listedNames_.size()))
+        return;
+    state_.ShownCb = index;
+    // At once, not at the next tick.
+    RefreshStatus();
+}
+
+void TMainForm::StepCb(int delta)
+{
+    const int count = static_cast<int>(listedNames_.size());
+    if (count < 2)
+        return;
+    ShowCb(((state_.ShownCb + delta) % count + count) % count);
+}
+
+TCbMark TMainForm::BlockMark(int index) const
+{
+    if (index < 0 || index >= static_cast<int>(marks_.size()))
+        return TCbMark::None;
+    return marks_[static_cast<size_t>(index)];
 }
 
 void TMainForm::Timer2Timer()
@@ -419,7 +621,7 @@ void TMainForm::Timer2Timer()
 
 static int PresentCount(TGlobalState& state)
 {
-    const TCbData* cb = state.Current();
+    const TCbData* cb = state.Shown();
     if (!cb)
         return 0;
     int n = 0;
@@ -463,7 +665,7 @@ void TMainForm::ArrangeTiles()
 {
     if (closing_)
         return;
-    const TCbData* cb = state_.Current();
+    const TCbData* cb = state_.Shown();
     std::array<bool, kUirCount> present{};
     for (int i = 0; i < kUirCount; ++i)
         present[static_cast<size_t>(i)] = cb && cb->Uir[static_cast<size_t>(i)].Present;
@@ -548,18 +750,23 @@ void TMainForm::OpenSetupUir()
 {
     if (!setupUirForm_)
         return;
+    // The block and the UIR stay those of the click, whatever is chosen
+    // while the read runs.
+    const int index = state_.ShownCb;
+    const int uir = SelectedUir;
     CentreHorizontallyOnMainWindow(setupUirForm_, 20);
     ShowWindow(setupUirForm_);
     if (setupUirDisplay_)
-        setupUirDisplay_(SelectedUir);
-    TCbData* cb = state_.Current();
+        setupUirDisplay_(index, uir);
+    TCbData* cb = state_.Cb(index);
     if (cb && cb->Enabled) {
         PostArgs a = PostArgs::Standard(kReqReadUirConfig, 250);
+        a.Cb = index;
         a.WaitText = "Ждите! Идет получение конфигурации УИР!";
         a.ErrorText = "Ошибка получения конфигурации УИР";
         PostRequestAndWait(a);
         if (setupUirDisplay_)
-            setupUirDisplay_(SelectedUir);
+            setupUirDisplay_(index, uir);
     }
     if (messageForm_->isVisible())
         messageForm_->hide();
@@ -569,9 +776,9 @@ void TMainForm::OpenSetupCb(bool fillEnableAndAddress)
 {
     if (!setupCbForm_)
         return;
+    const int index = state_.ShownCb;
     CentreOnTileArea(setupCbForm_);
     ShowWindow(setupCbForm_);
-    const int index = state_.CurrentCb;
     TCbData* cb = state_.Cb(index);
     if (!cb)
         return;
@@ -596,7 +803,7 @@ void TMainForm::pm2SetupIntemClick() { OpenSetupCb(false); }
 
 void TMainForm::pm1DisableUirClick()
 {
-    TCbData* cb = state_.Current();
+    TCbData* cb = state_.Shown();
     if (!cb)
         return;
     for (int i = std::clamp(SelectedUir, 0, kUirCount); i < kUirCount; ++i)
@@ -634,13 +841,18 @@ void TMainForm::mmiHistoryClick()
 
 void TMainForm::mmResetCbClick()
 {
-    TCbData* cb = state_.Current();
+    // The block on screen when the operator asked; the question does not
+    // let another block take its place.
+    const int index = state_.ShownCb;
+    TCbData* cb = state_.Cb(index);
     if (!cb || !cb->Enabled)
         return;
     if (!prompt_.AskYesNo("Внимание! Будет выполнен сброс дуговой защиты! Продолжить?", "Внимание!",
                           PromptIcon::Warning))
         return;
-    PostRequestAndWait(PostArgs::Standard(17, 0));
+    PostArgs a = PostArgs::Standard(kReqResetCb, 0);
+    a.Cb = index;
+    PostRequestAndWait(a);
 }
 
 void TMainForm::mmChPasswordClick()
@@ -675,6 +887,19 @@ void TMainForm::Shutdown()
     for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (w->isWindow() && w->isVisible())
             w->hide();
+}
+
+void TMainForm::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (fittedOnShow_ || e->spontaneous())
+        return;
+    fittedOnShow_ = true;
+    // Now the tile area has the size the window gives it (the start-up runs
+    // while the window is hidden, when it has none yet).
+    lastWidth_ = width();
+    FitTiles();
+    ArrangeTiles();
 }
 
 void TMainForm::closeEvent(QCloseEvent* e)

@@ -1,11 +1,21 @@
 #pragma once
-// The main window: the operator's view of the current central block as a
-// grid of 43 UIR tiles and one CB tile, the "Настройки" menu, the tool bar,
-// the tiles' pop-up menus and the wait window that every long request shares.
+// The main window: the operator's view of one central block (the shown one,
+// ShownCb) as a grid of 43 UIR tiles and one CB tile, the "Настройки" menu,
+// the tool bar, the tiles' pop-up menus and the wait window that every long
+// request shares.
+//
+// Several blocks: a block list in the tool bar (hidden with one block) picks
+// the shown block, Ctrl+PgUp / Ctrl+PgDn step through it. The status tick
+// walks every block, marks a block in alarm in the list (red: arc or
+// failure; magenta: link lost), names the blocks in alarm in the status bar
+// and brings a minimised window back for an alarm on any block. Every action
+// fixes the shown block when it starts and posts to it, never to CurrentCb,
+// which is the acquisition thread's own.
 //
 // Life: construct (tiles, menus, wait window), Startup() (settings, the
-// acquisition thread, the two timers), run, close (timers off, the thread
-// stopped, nothing saved).
+// acquisition thread, the two timers), show (the tiles are fitted once the
+// window has its real size), run, close (timers off, the thread stopped,
+// nothing saved).
 #include <QMainWindow>
 #include <array>
 #include <functional>
@@ -14,6 +24,7 @@
 
 #include "monitor/GetDataThread.h"
 #include "monitor/PostRequest.h"
+#include "monitor/StatusWalk.h"
 #include "monitor/ui/QtUiHooks.h"
 #include "state/Access.h"
 #include "state/Model.h"
@@ -21,6 +32,8 @@
 #include "state/SettingsStore.h"
 
 class QAction;
+class QComboBox;
+class QLabel;
 class QMenu;
 class QTimer;
 class QToolBar;
@@ -71,7 +84,8 @@ public:
     // tool buttons are not shown. A window that is a top-level window is made
     // owned by this one, so it always stays above it.
     void SetHistoryForm(QWidget* form, std::function<void()> render);
-    void SetSetupUirForm(QWidget* form, std::function<void(int uirIndex)> display);
+    // display(cbIndex, uirIndex): the block is the one shown when the action started.
+    void SetSetupUirForm(QWidget* form, std::function<void(int cb, int uirIndex)> display);
     // fill(cbIndex, fillEnableAndAddress) after the function tables were read.
     void SetSetupCbForm(QWidget* form, std::function<void(int cb, bool fillEnableAndAddress)> fill);
     void SetConsoleForm(QWidget* form, std::function<void()> fill);
@@ -85,9 +99,18 @@ public:
     void SetServiceButtonsVisible(bool on);
     bool ServiceButtonsVisible() const;
 
-    // Child-window placement.
+    // Child-window placement. `top` counts from the top of the tile area,
+    // below the menu and the tool bar.
     void CentreOnTileArea(QWidget* w);
     void CentreHorizontallyOnMainWindow(QWidget* w, int top);
+
+    // The shown block: what the tiles, the CB tile and the journal window show
+    // and what every action posts to. Choosing one redraws at once.
+    void ShowCb(int index);
+    // Ctrl+PgDn (+1) and Ctrl+PgUp (-1): the next or previous block, round.
+    void StepCb(int delta);
+    // The mark of block `index` in the list after the last status tick.
+    TCbMark BlockMark(int index) const;
 
     // Controls and fields, for the windows that work with this one and tests.
     TUir* Tile(int i) const { return Tiles[static_cast<size_t>(i)]; }
@@ -97,6 +120,12 @@ public:
     QTimer* Timer1() const { return timer1_; }
     QTimer* Timer2() const { return timer2_; }
     QToolBar* ToolBar1() const { return toolBar1_; }
+    // The block list in the tool bar and the status-bar line.
+    QComboBox* CbList() const { return cbList_; }
+    bool CbListShown() const;
+    QLabel* AlarmLine() const { return alarmLine_; }
+    QAction* NextCbAction() const { return nextCb_; }
+    QAction* PrevCbAction() const { return prevCb_; }
     QMenu* PopupMenu1() const { return popupMenu1_; }
     QMenu* PopupMenu2() const { return popupMenu2_; }
     TGetDataThread* AcqThread() const { return acq_ ? acq_->Thread.get() : nullptr; }
@@ -147,6 +176,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 
@@ -154,7 +184,15 @@ private:
     class TQtWaitUi;
 
     void BuildMenus();
+    void BuildCbList();
     void BuildTiles();
+    // The tick's drawing without the configuration window's hook.
+    void RefreshStatus();
+    // The block list follows CbCount, the names and ShownCb; a changed shown
+    // block gets its number, its layout and its journal.
+    void SyncCbList();
+    void MarkCbList(const TStatusSweep& sweep);
+    void PaintTiles(const TStatusPicture& pic);
     void FormCanResize(int newWidth, int oldWidth);
     void FormResize();
     void ResizeAllTiles(int dx, int dy);
@@ -180,11 +218,24 @@ private:
     QMenu* popupMenu2_ = nullptr;
     bool closing_ = false;
     int lastWidth_ = 0;
+    // The tiles are fitted once the window is first shown with its real size.
+    bool fittedOnShow_ = false;
+
+    QComboBox* cbList_ = nullptr;
+    QAction* cbListAction_ = nullptr;
+    QAction* nextCb_ = nullptr;
+    QAction* prevCb_ = nullptr;
+    QLabel* alarmLine_ = nullptr;
+    std::vector<std::string> listedNames_;  // Name of each listed block
+    std::vector<int> listedLook_;           // what each entry's icon shows (see MarkCbList)
+    std::vector<TCbMark> marks_;
+    int layoutCb_ = 0;  // the block whose number and present UIRs the tiles have
+    int drawnCb_ = 0;   // the block whose statuses the tiles show
 
     QWidget* historyForm_ = nullptr;
     std::function<void()> historyRender_;
     QWidget* setupUirForm_ = nullptr;
-    std::function<void(int)> setupUirDisplay_;
+    std::function<void(int, int)> setupUirDisplay_;
     QWidget* setupCbForm_ = nullptr;
     std::function<void(int, bool)> setupCbFill_;
     QWidget* cfgForm_ = nullptr;

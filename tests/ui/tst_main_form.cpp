@@ -1,6 +1,8 @@
 // The main window: status tick and tiles, blink timer, tile layout, the menu
 // actions and the shutdown, over a scripted acquisition link.
 #include <QAction>
+#include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -11,6 +13,7 @@
 #include "monitor/ui/Layout.h"
 #include "monitor/ui/MessageForm.h"
 #include "monitor/ui/Tiles.h"
+#include "state/Cp1251.h"
 #include "state/SettingsStoreFile.h"
 
 using namespace kestrel;
@@ -63,6 +66,10 @@ private slots:
     void threadClosesTheWaitWindowAfterTheFirstPoll();
     void closingStopsTimersAndThread();
     void waitKeepsTheWindowResponsive();
+    void oneBlockLooksAsBefore();
+    void blockListFollowsTheConfiguration();
+    void chosenBlockBeforeItsFirstPollShowsNoOldColours();
+    void uirSetupKeepsTheBlockOfTheClick();
 };
 
 void MainFormTest::constructionBuildsTilesAndMenus()
@@ -645,6 +652,165 @@ void MainFormTest::waitKeepsTheWindowResponsive()
     QVERIFY(ticks >= 5);
     QVERIFY(sawWait);
     QVERIFY(!form.MessageForm()->isVisible());
+    form.close();
+}
+
+// One configured block: no list, no status line, the keys do nothing, the
+// CB tile keeps number 1; an alarm still shows as before.
+void MainFormTest::oneBlockLooksAsBefore()
+{
+    Fixture f;
+    f.Cb().FirstPollPending = 0;
+    f.Cb().Events.Append(Ev(0xA1, 5));
+    f.Cb().LinkLost = 1;
+    f.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    f.form.Timer1Timer();
+    QVERIFY(!f.form.CbListShown());
+    QVERIFY(!f.form.CbList()->isVisible());
+    QCOMPARE(f.form.AlarmLine()->text(), QString());
+    QCOMPARE(f.form.BlockMark(0), TCbMark::Alarm);
+    QCOMPARE(f.form.Tile(4)->ChStatus1(), 2);
+    QCOMPARE(f.form.CbTile()->Number(), 1);
+    QVERIFY(!f.form.NextCbAction()->isEnabled());
+    QVERIFY(!f.form.PrevCbAction()->isEnabled());
+    f.form.StepCb(1);
+    QCOMPARE(int(f.state.ShownCb), 0);
+    // The tool bar holds what it always held.
+    int visible = 0;
+    for (QAction* a : f.form.ToolBar1()->actions())
+        visible += a->isVisible() ? 1 : 0;
+    QCOMPARE(visible, 3);  // "Выход", separator, "Сброс устройства"
+}
+
+// A configuration read that changes the count or the names rebuilds the
+// list; one that drops the shown block brings the first one back.
+void MainFormTest::blockListFollowsTheConfiguration()
+{
+    Fixture f;
+    {
+        std::lock_guard lock(f.state.RecordLock);
+        QVERIFY(f.state.EnsureAllocated(3));
+        f.state.CbCount = 3;
+    }
+    for (int i = 0; i < 3; ++i) {
+        f.state.Cb(i)->Name = W1251(i == 1 ? "Подстанция 7" : "ЦБ");
+        f.state.Cb(i)->FirstPollPending = 0;
+    }
+    f.form.Timer1Timer();
+    QVERIFY(f.form.CbListShown());
+    QCOMPARE(f.form.CbList()->count(), 3);
+    QCOMPARE(f.form.CbList()->itemText(1), QStringLiteral("2: Подстанция 7"));
+    QVERIFY(f.form.NextCbAction()->isEnabled());
+    f.form.StepCb(-1);  // round from the first to the last
+    QCOMPARE(int(f.state.ShownCb), 2);
+    QCOMPARE(f.form.CbList()->currentIndex(), 2);
+    QCOMPARE(f.form.CbTile()->Number(), 3);
+
+    f.state.Cb(1)->Name = W1251("ЦБ 2");
+    f.form.Timer1Timer();
+    QCOMPARE(f.form.CbList()->itemText(1), QStringLiteral("2: ЦБ 2"));
+    QCOMPARE(f.form.CbList()->currentIndex(), 2);
+
+    // The file now holds two blocks: the shown third one is gone.
+    {
+        std::lock_guard lock(f.state.RecordLock);
+        f.state.CbCount = 2;
+        f.state.ClampShownCb();
+    }
+    f.form.Timer1Timer();
+    QCOMPARE(f.form.CbList()->count(), 2);
+    QCOMPARE(int(f.state.ShownCb), 0);
+    QCOMPARE(f.form.CbList()->currentIndex(), 0);
+    QCOMPARE(f.form.CbTile()->Number(), 1);
+    // And one block again: the list goes away.
+    f.state.CbCount = 1;
+    f.form.Timer1Timer();
+    QVERIFY(!f.form.CbListShown());
+}
+
+// Until a block's first poll has run nothing is drawn for it; choosing it
+// must not leave the previous block's alarm on its tiles. Its own UIRs decide
+// which tiles are there.
+void MainFormTest::chosenBlockBeforeItsFirstPollShowsNoOldColours()
+{
+    Fixture f;
+    {
+        std::lock_guard lock(f.state.RecordLock);
+        QVERIFY(f.state.EnsureAllocated(2));
+        f.state.CbCount = 2;
+    }
+    f.Cb().FirstPollPending = 0;
+    f.Cb().Events.Append(Ev(0xE2, 7));
+    f.Cb().Events.Append(Ev(0xC0));
+    TCbData& second = *f.state.Cb(1);
+    for (int i = 0; i < 20; ++i)
+        second.Uir[i].Present = 1;
+    f.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    f.form.Timer1Timer();
+    QCOMPARE(f.form.Tile(6)->ChStatus2(), 3);
+    QCOMPARE(f.form.CbTile()->ArcStatus(), 2);
+
+    f.form.ShowCb(1);  // first poll still pending
+    QVERIFY(f.form.MessageForm()->isVisible());
+    QCOMPARE(f.form.Tile(6)->ChStatus2(), 0);
+    QCOMPARE(f.form.CbTile()->ArcStatus(), 1);
+    QCOMPARE(f.form.CbTile()->EmerStatus(), 1);
+    QCOMPARE(f.form.BlockMark(0), TCbMark::Alarm);
+    QCOMPARE(f.form.BlockMark(1), TCbMark::None);
+    QCOMPARE(f.form.AlarmLine()->text(), QStringLiteral("Дуга: ЦБ 1; Отказ: ЦБ 1"));
+    QVERIFY(f.form.Tile(19)->isVisible());
+    QVERIFY(!f.form.Tile(20)->isVisible());
+    // The flag the walk of block 1 set is still there when it comes back.
+    f.form.ShowCb(0);
+    QCOMPARE(f.form.Tile(6)->ChStatus2(), 3);
+    QVERIFY(f.form.Tile(42)->isVisible());
+}
+
+// The UIR setup opener reads the UIR configuration of the block that was
+// on screen at the click, even when another block is chosen during the read.
+void MainFormTest::uirSetupKeepsTheBlockOfTheClick()
+{
+    TGlobalState state;
+    TempStore temp;
+    ScriptedPrompt prompt;
+    ScriptedAcquisition acq;
+    std::vector<int32_t> readsOn;
+    TMainForm* formPtr = nullptr;
+    acq.link->onDispatch = [&](int32_t cb, int32_t code) {
+        if (code == 104)
+            readsOn.push_back(cb);
+    };
+    {
+        TGlobalState seed;
+        seed.CbCount = 2;
+        QVERIFY(seed.EnsureAllocated(2));
+        for (int i = 0; i < 2; ++i)
+            for (auto& u : seed.Cb(i)->Uir)
+                u.Present = 1;
+        QVERIFY(temp.Seed(seed));
+    }
+    TMainForm form(state, *temp.store, prompt);
+    formPtr = &form;
+    QCOMPARE(form.Startup(acq.Factory()), StartupResult::Continue);
+    QCOMPARE(int(state.CbCount), 2);
+    auto* setup = new QWidget(nullptr, Qt::Window);
+    setup->resize(200, 100);
+    std::vector<std::pair<int, int>> displayed;
+    form.SetSetupUirForm(setup, [&](int cb, int uir) {
+        displayed.emplace_back(cb, uir);
+        if (displayed.size() == 1)
+            QTimer::singleShot(0, formPtr, [formPtr] { formPtr->ShowCb(0); });  // while the read waits
+    });
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.ShowCb(1);
+    QVERIFY(form.Tile(6)->isVisible());
+    QTest::mouseClick(form.Tile(6), Qt::LeftButton);
+    QCOMPARE(readsOn, std::vector<int32_t>{1});
+    QCOMPARE(displayed, (std::vector<std::pair<int, int>>{{1, 6}, {1, 6}}));
+    QCOMPARE(int(state.ShownCb), 0);
     form.close();
 }
 

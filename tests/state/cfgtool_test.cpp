@@ -175,3 +175,119 @@ TEST(CfgTool, NewCannotCreate)
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("cannot create"), std::string::npos);
 }
+
+TEST(CfgTool, HelpAnywhereGoesToStandardOutput)
+{
+    ScratchDir dir;
+    const std::string file = (dir / "h.cfg").string();
+    const std::vector<std::vector<std::string>> table = {
+        {"--help"}, {"-h"}, {"help"}, {"new", file, "-h"}, {"show", "--help"}, {"new", file, "--cbs", "0", "--help"},
+    };
+    for (const auto& args : table) {
+        const Result r = Tool(args);
+        EXPECT_EQ(r.rc, 0) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.out.rfind("usage: kestrel-cfg show FILE", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("kestrel-cfg new FILE [--cbs N]"), std::string::npos);
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(dir.Entries().empty());  // help does nothing else
+}
+
+TEST(CfgTool, NewWithCbsWritesThatManyBlocks)
+{
+    ScratchDir dir;
+    for (int n : {1, 2, 255}) {
+        SCOPED_TRACE(n);
+        const std::string file = (dir / ("n" + std::to_string(n) + ".cfg")).string();
+        // The option may come before or after the file.
+        const Result made = n == 2 ? Tool({"new", "--cbs", "2", file}) : Tool({"new", file, "--cbs", std::to_string(n)});
+        ASSERT_EQ(made.rc, 0) << made.err;
+        EXPECT_EQ(made.err, "");
+
+        const std::string bytes = ReadBytes(file);
+        std::vector<TCbSettings> cbs;
+        ConfigError error;
+        ASSERT_EQ(ParseConfig(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), cbs, error), 0)
+            << error.Describe();
+        ASSERT_EQ(cbs.size(), static_cast<std::size_t>(n));
+        for (int c = 0; c < n; ++c) {
+            TCbSettings want = DefaultCbSettings();
+            want.Address = static_cast<uint8_t>(c + 1);
+            want.Name = W1251("ЦБ " + std::to_string(c + 1));
+            EXPECT_TRUE(cbs[static_cast<std::size_t>(c)] == want) << "CB " << c;
+        }
+        EXPECT_EQ(bytes.size(), SerializeConfig(cbs).size());
+
+        const Result shown = Tool({"show", file});
+        ASSERT_EQ(shown.rc, 0) << shown.err;
+        const auto lines = Lines(shown.out);
+        EXPECT_EQ(lines.size(), 1u + static_cast<std::size_t>(n) * (29 + 43 * 14));
+        EXPECT_EQ(lines.at(0), "CbCount = " + std::to_string(n));
+        const std::string last = "Cb[" + std::to_string(n - 1) + "].";
+        EXPECT_NE(shown.out.find(last + "Name = \"ЦБ " + std::to_string(n) + "\"\n"), std::string::npos);
+        EXPECT_NE(shown.out.find(last + "Address = " + std::to_string(n) + "\n"), std::string::npos);
+        EXPECT_NE(shown.out.find(last + "Uir[42].Number = 43\n"), std::string::npos);
+    }
+}
+
+TEST(CfgTool, BadCbsIsAUsageError)
+{
+    ScratchDir dir;
+    const std::string file = (dir / "b.cfg").string();
+    const std::vector<std::vector<std::string>> table = {
+        {"new", file, "--cbs", "0"},     {"new", file, "--cbs", "256"},  {"new", file, "--cbs", "x"},
+        {"new", file, "--cbs", ""},      {"new", file, "--cbs", "-1"},   {"new", file, "--cbs", "2x"},
+        {"new", file, "--cbs", "1.5"},   {"new", file, "--cbs", "+3"},   {"new", file, "--cbs", "1000"},
+        {"new", file, "--cbs"},          {"new", "--cbs", "2", "--cbs", "3", file},
+        {"show", file, "--cbs", "2"},    {"new", "--cbs", "2"},
+    };
+    for (const auto& args : table) {
+        const Result r = Tool(args);
+        EXPECT_EQ(r.rc, 2) << ::testing::PrintToString(args);
+        EXPECT_NE(r.err.find("usage: kestrel-cfg"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(dir.Entries().empty());  // nothing was written
+}
+
+// `new` over an existing file keeps its bytes first, under a name no later
+// copy reuses.
+TEST(CfgTool, NewKeepsTheFileItReplaces)
+{
+    ScratchDir dir;
+    const std::string file = (dir / "k.cfg").string();
+    WriteBytes(file, "not a configuration");
+    Result r = Tool({"new", file});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "k.cfg.damaged-1"), "not a configuration");
+    EXPECT_NE(r.err.find("k.cfg.damaged-1"), std::string::npos) << r.err;
+
+    r = Tool({"new", file, "--cbs", "3"});  // replaces the readable default file
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "k.cfg.old-1"), SerializeConfig({DefaultCbSettings()}));
+    r = Tool({"new", file});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "k.cfg.old-2"), SerializeConfig(cfgtool::NewConfiguration(3)));
+    EXPECT_EQ(ReadBytes(dir / "k.cfg.damaged-1"), "not a configuration");
+    EXPECT_EQ(dir.Entries(), (std::set<std::string>{"k.cfg", "k.cfg.damaged-1", "k.cfg.old-1", "k.cfg.old-2"}));
+}
+
+// The size limit at its boundary: a file of zeros reads as a CB count of 0
+// followed by bytes that are never read, which is valid up to the largest
+// size a configuration can have and refused one byte beyond it.
+TEST(CfgTool, LargestSizeIsTheLimit)
+{
+    ScratchDir dir;
+    const std::string file = (dir / "z.cfg").string();
+    WriteBytes(file, "");
+    std::filesystem::resize_file(file, kMaxConfigFileBytes);
+    Result r = Tool({"check", file});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("ok, 0 CB(s), " + std::to_string(kMaxConfigFileBytes) + " bytes"), std::string::npos)
+        << r.out;
+    std::filesystem::resize_file(file, kMaxConfigFileBytes + 1);
+    r = Tool({"check", file});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("larger than the largest valid configuration"), std::string::npos) << r.err;
+}

@@ -415,6 +415,84 @@ TEST(ConfigFile, OversizedStringCountsAreReadFailures)
     }
 }
 
+// Texts up to kMaxTextBytes read and write; one byte more is a bad file and
+// is never written.
+TEST(ConfigFile, TextLengthLimit)
+{
+    ScratchDir dir;
+    struct Case {
+        std::size_t length;
+        bool inUir;  // a UIR text rather than a CB text
+        int expect;
+        const char* field;
+    };
+    const Case table[] = {
+        {0, false, 0, ""},
+        {kMaxTextBytes, false, 0, ""},
+        {kMaxTextBytes, true, 0, ""},
+        {kMaxTextBytes + 1, false, -2, "Cb[0].EmerName"},
+        {kMaxTextBytes + 1, true, -2, "Cb[1].Uir[42].ChName3"},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(std::to_string(c.length) + (c.inUir ? " UIR" : " CB"));
+        std::vector<TCbSettings> cbs = {Varied(1), Varied(2)};
+        (c.inUir ? cbs[1].Uir[42].ChName3 : cbs[0].EmerName) = std::string(c.length, '\xC0');
+        const std::string image = SerializeConfig(cbs);
+        std::vector<TCbSettings> back;
+        ConfigError err;
+        EXPECT_EQ(Parse(image, back, err), c.expect);
+        EXPECT_EQ(err.field, c.field);
+        if (c.expect != 0) {
+            EXPECT_NE(err.reason.find("exceeds the limit of " + std::to_string(kMaxTextBytes)), std::string::npos)
+                << err.reason;
+        }
+
+        // The writer refuses what the reader would refuse, and keeps the old file.
+        TGlobalState st;
+        st.CfgFilePath = (dir / "t.cfg").string();
+        WriteBytes(dir / "t.cfg", "previous");
+        Load(st, cbs);
+        EXPECT_EQ(WriteConfigFile(st), c.expect);
+        EXPECT_EQ(ReadBytes(dir / "t.cfg"), c.expect == 0 ? image : std::string("previous"));
+        EXPECT_EQ(ReadConfigFile(st), c.expect == 0 ? 0 : -2);
+    }
+}
+
+// The largest valid file: 255 CBs, every text at its longest. It reads, and
+// its size is the limit the reader takes, so one byte more is refused,
+// although the parser alone would ignore a trailing byte.
+TEST(ConfigFile, LargestValidFileReadsAndOneByteMoreIsRefused)
+{
+    ScratchDir dir;
+    TCbSettings widest = Varied(5);
+    for (Text* t : {&widest.Name, &widest.PowerName, &widest.ArcName, &widest.EmerName})
+        *t = std::string(kMaxTextBytes, '\xD6');
+    for (TUirSettings& u : widest.Uir)
+        for (Text* t : {&u.Name, &u.ChName1, &u.ChName2, &u.ChName3})
+            *t = std::string(kMaxTextBytes, '\xE9');
+    std::string image = SerializeConfig(std::vector<TCbSettings>(kMaxCbCount, widest));
+    ASSERT_EQ(image.size(), kMaxConfigFileBytes);
+    WriteBytes(dir / "max.cfg", image);
+    image.clear();
+
+    TGlobalState st;
+    st.CfgFilePath = (dir / "max.cfg").string();
+    ASSERT_EQ(ReadConfigFile(st), 0);
+    EXPECT_EQ(st.CbCount, kMaxCbCount);
+    EXPECT_TRUE(GetSettings(*st.Cb(kMaxCbCount - 1)) == widest);
+
+    {
+        std::ofstream more(dir / "max.cfg", std::ios::binary | std::ios::app);
+        more.put('\0');
+    }
+    TGlobalState fresh;
+    fresh.CfgFilePath = st.CfgFilePath;
+    const auto before = Snapshot(fresh);
+    EXPECT_EQ(ReadConfigFile(fresh), -2);
+    EXPECT_EQ(fresh.CbCount, 1);
+    EXPECT_TRUE(Snapshot(fresh) == before);
+}
+
 TEST(ConfigFile, CbCountGrowsTableUpTo255AndRefusesMore)
 {
     ScratchDir dir;

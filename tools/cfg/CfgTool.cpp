@@ -13,10 +13,20 @@ namespace kestrel::cfgtool {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrel-cfg show FILE    print every stored field, one per line (UTF-8)\n"
-    "       kestrel-cfg new FILE     write the default configuration (one CB, 43 UIRs)\n"
-    "       kestrel-cfg check FILE   validate the file\n"
-    "exit status: 0 ok, 1 bad or unreadable file, 2 bad usage\n";
+    "usage: kestrel-cfg show FILE              print every stored field, one per line (UTF-8)\n"
+    "       kestrel-cfg new FILE [--cbs N]     write a new configuration: one CB with its 43 UIRs,\n"
+    "                                          or N CBs (1..255) at addresses 1..N named \"ЦБ 1\"..\"ЦБ N\"\n"
+    "       kestrel-cfg check FILE             validate the file\n"
+    "       kestrel-cfg --help | -h            this text\n"
+    "new keeps an existing FILE's bytes first, in FILE.damaged-N (not a readable configuration)\n"
+    "or FILE.old-N (a readable one), N = 1, 2, ...: the first free name.\n"
+    "exit status: 0 ok, 1 bad or unreadable file (or one that cannot be written), 2 bad usage\n";
+
+std::string ShowPath(const std::filesystem::path& p)
+{
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
 
 std::string Hex2(unsigned v)
 {
@@ -30,7 +40,7 @@ bool Load(const std::string& file, std::vector<TCbSettings>& cbs, std::vector<Co
           std::size_t& size, std::ostream& err)
 {
     std::string bytes;
-    switch (ReadWholeFile(std::filesystem::path(file), bytes)) {
+    switch (ReadWholeFile(std::filesystem::path(file), bytes, kMaxConfigFileBytes)) {
     case ReadFileResult::Ok:
         break;
     case ReadFileResult::CannotOpen:
@@ -38,6 +48,13 @@ bool Load(const std::string& file, std::vector<TCbSettings>& cbs, std::vector<Co
         return false;
     case ReadFileResult::ReadError:
         err << "kestrel-cfg: " << file << ": read error after " << bytes.size() << " bytes\n";
+        return false;
+    case ReadFileResult::NotRegular:
+        err << "kestrel-cfg: " << file << ": not a plain file (a FIFO, a device, ...); not read\n";
+        return false;
+    case ReadFileResult::TooLarge:
+        err << "kestrel-cfg: " << file << ": larger than the largest valid configuration (" << kMaxConfigFileBytes
+            << " bytes); not read\n";
         return false;
     }
     size = bytes.size();
@@ -62,12 +79,25 @@ int CmdShow(const std::string& file, std::ostream& out, std::ostream& err)
     return kExitOk;
 }
 
-int CmdNew(const std::string& file, std::ostream& out, std::ostream& err)
+int CmdNew(const std::string& file, int cbs, std::ostream& out, std::ostream& err)
 {
-    const std::string image = SerializeConfig({DefaultCbSettings()});
-    switch (ReplaceFileAtomically(std::filesystem::path(file), image)) {
+    const std::string image = SerializeConfig(NewConfiguration(cbs));
+    const std::filesystem::path path(file);
+    const TKeptCopy kept = KeepCopyBeforeReplacing(path);
+    if (kept.result == KeepCopyResult::Failed) {
+        err << "kestrel-cfg: " << file << ": left as it is, since no copy of it could be kept: " << kept.reason
+            << "\n";
+        return kExitBadFile;
+    }
+    if (kept.result == KeepCopyResult::Kept)
+        err << "kestrel-cfg: " << file << (kept.damaged ? ": not a readable configuration" : ": a configuration")
+            << "; its bytes are kept in " << ShowPath(kept.copy) << "\n";
+    switch (ReplaceFileAtomically(path, image)) {
     case ReplaceFileResult::Ok:
-        out << file << ": default configuration written, " << image.size() << " bytes\n";
+        if (cbs == 0)
+            out << file << ": default configuration written, " << image.size() << " bytes\n";
+        else
+            out << file << ": " << cbs << " CB(s) written, " << image.size() << " bytes\n";
         return kExitOk;
     case ReplaceFileResult::CannotCreate:
         err << "kestrel-cfg: " << file << ": cannot create the file\n";
@@ -92,7 +122,45 @@ int CmdCheck(const std::string& file, std::ostream& out, std::ostream& err)
     return kExitOk;
 }
 
+// A whole number 1..kMaxCbCount, nothing else.
+bool ParseCbCount(const std::string& text, int& n)
+{
+    if (text.empty() || text.size() > 3)
+        return false;
+    int v = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9')
+            return false;
+        v = v * 10 + (ch - '0');
+    }
+    if (v < 1 || v > kMaxCbCount)
+        return false;
+    n = v;
+    return true;
+}
+
+int UsageError(const std::string& what, std::ostream& err)
+{
+    err << "kestrel-cfg: " << what << "\n" << kUsage;
+    return kExitUsage;
+}
+
 }  // namespace
+
+std::vector<TCbSettings> NewConfiguration(int cbs)
+{
+    if (cbs <= 0)
+        return {DefaultCbSettings()};
+    std::vector<TCbSettings> out;
+    out.reserve(static_cast<std::size_t>(cbs));
+    for (int c = 1; c <= cbs; ++c) {
+        TCbSettings cb = DefaultCbSettings();
+        cb.Address = static_cast<uint8_t>(c);
+        cb.Name = W1251("ЦБ " + std::to_string(c));
+        out.push_back(std::move(cb));
+    }
+    return out;
+}
 
 std::string Quote(const Text& text)
 {
@@ -159,20 +227,47 @@ void Show(const std::vector<TCbSettings>& cbs, std::ostream& out)
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") {
+            out << kUsage;
+            return kExitOk;
+        }
+    if (args.size() == 1 && args[0] == "help") {
         out << kUsage;
         return kExitOk;
     }
-    if (args.size() != 2) {
+    // The command, its file and, for new, --cbs N in any order after it.
+    std::vector<std::string> plain;
+    int cbs = 0;
+    bool haveCbs = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--cbs") {
+            if (haveCbs)
+                return UsageError("--cbs given twice", err);
+            if (i + 1 >= args.size() || !ParseCbCount(args[i + 1], cbs))
+                return UsageError("--cbs needs a number of CBs 1.." + std::to_string(kMaxCbCount) +
+                                      (i + 1 < args.size() ? ", not '" + args[i + 1] + "'" : std::string()),
+                                  err);
+            haveCbs = true;
+            ++i;
+        } else if (args[i].rfind("--", 0) == 0) {
+            return UsageError("unknown option '" + args[i] + "'", err);
+        } else {
+            plain.push_back(args[i]);
+        }
+    }
+    if (plain.size() != 2) {
         err << kUsage;
         return kExitUsage;
     }
-    const std::string& cmd = args[0];
-    const std::string& file = args[1];
+    const std::string& cmd = plain[0];
+    const std::string& file = plain[1];
+    if (haveCbs && cmd != "new")
+        return UsageError("--cbs belongs to new", err);
     if (cmd == "show")
         return CmdShow(file, out, err);
     if (cmd == "new")
-        return CmdNew(file, out, err);
+        return CmdNew(file, cbs, out, err);
     if (cmd == "check")
         return CmdCheck(file, out, err);
     err << "kestrel-cfg: unknown command '" << cmd << "'\n" << kUsage;

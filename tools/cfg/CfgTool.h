@@ -1,8 +1,12 @@
 #pragma once
 // kestrel-cfg, the service engineers' tool for configuration files:
-//   kestrel-cfg show FILE    every stored field, one per line, UTF-8
-//   kestrel-cfg new FILE     write the default one-CB file (43 UIRs, 1..43)
-//   kestrel-cfg check FILE   validate; report unusual values as warnings
+//   kestrel-cfg show FILE            every stored field, one per line, UTF-8
+//   kestrel-cfg new FILE [--cbs N]   write the default one-CB file (43 UIRs,
+//                                    1..43), or N CBs at addresses 1..N named
+//                                    "ЦБ 1".."ЦБ N"; an existing FILE keeps
+//                                    its bytes in FILE.damaged-N / .old-N
+//   kestrel-cfg check FILE           validate; report unusual values as warnings
+//   kestrel-cfg --help | -h          the usage, on standard output
 // Exit status: 0 success, 1 bad or unreadable file (or one that cannot be
 // written), 2 bad usage.
 #include <iosfwd>
@@ -19,6 +23,11 @@ constexpr int kExitUsage = 2;
 
 // args without the program name.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The records `new` writes: cbs 0 is the default one-CB file; 1..255 are that
+// many CBs, each with the defaults of a new one, at addresses 1..cbs and named
+// "ЦБ 1".."ЦБ cbs".
+std::vector<TCbSettings> NewConfiguration(int cbs);
 
 // The listing of `show` for parsed records.
 void Show(const std::vector<TCbSettings>& cbs, std::ostream& out);

@@ -94,5 +94,31 @@ TEST(ConsoleArgs, BadUsageIsRefusedWithAMessage)
     }
 }
 
+// --help or -h anywhere asks for the usage, even where a value or a command
+// would be expected, and even after something that is bad usage on its own.
+TEST(ConsoleArgs, HelpWinsWherever)
+{
+    const std::vector<std::vector<std::string>> table = {
+        {"--help"}, {"-h"}, {"--port", "--help"}, {"ReqReadClock", "-h"}, {"ReqNothing", "--help"},
+        {"--baud", "fast", "-h"}, {"1", "2", "--help"},
+    };
+    for (const auto& args : table) {
+        Options o;
+        std::string err;
+        EXPECT_TRUE(ParseArgs(args, o, err)) << ::testing::PrintToString(args) << ": " << err;
+        EXPECT_TRUE(o.Help) << ::testing::PrintToString(args);
+    }
+    // Neither a look-alike nor an ordinary command line is a request for help.
+    for (const auto& args : std::vector<std::vector<std::string>>{{"ReqReadClock"}, {"--h", "1"}, {"-help"}}) {
+        Options o;
+        std::string err;
+        ParseArgs(args, o, err);
+        EXPECT_FALSE(o.Help) << ::testing::PrintToString(args);
+    }
+    const std::string usage = Usage();
+    EXPECT_EQ(usage.rfind("usage: kestrel-console ", 0), 0u);
+    EXPECT_NE(usage.find("--help | -h"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrel::console

@@ -62,7 +62,9 @@ const char* Usage()
     return "usage: kestrel-console [--port COMn|N|PATH] [--baud N] [--data-bits N] [--parity 0..4]\n"
            "                       [--stop-bits 0..2] [--address N] [--fcb 0|1] [--segment N] [--data HEX]\n"
            "                       COMMAND\n"
-           "COMMAND: a request name (ReqReadClock) or its code (8), journal, or watch\n";
+           "       kestrel-console --help | -h\n"
+           "COMMAND: a request name (ReqReadClock) or its code (8), journal, or watch\n"
+           "exit status: 0 the command succeeded, 1 it failed, 2 bad usage\n";
 }
 
 int32_t CodeOf(const std::string& s)
@@ -81,6 +83,12 @@ int32_t CodeOf(const std::string& s)
 
 bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& error)
 {
+    // Before anything else, so that "--port --help" asks for help too.
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") {
+            o.Help = true;
+            return true;
+        }
     bool haveCommand = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];

@@ -24,14 +24,18 @@ struct Options {
     bool HaveData = false;
     Action What = Action::Code;
     int32_t Code = 0;
+    bool Help = false;  // --help or -h anywhere: print Usage() and nothing else
 };
 
-// false with a message in `error` for bad usage.
+// false with a message in `error` for bad usage. --help or -h anywhere wins
+// over everything else: true with Help set.
 bool ParseArgs(const std::vector<std::string>& args, Options& out, std::string& error);
 
 // Request name or code -> code; 0 when it names nothing.
 int32_t CodeOf(const std::string& nameOrNumber);
 
+// The usage text: on standard output for --help (exit 0), after the error on
+// standard error for bad usage (exit 2).
 const char* Usage();
 
 }  // namespace kestrel::console

@@ -75,6 +75,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kestrel-console: %s\n%s", error.c_str(), console::Usage());
         return 2;
     }
+    if (o.Help) {
+        std::fputs(console::Usage(), stdout);
+        return 0;
+    }
 
     std::unique_ptr<ISettingsStore> store = MakeUserSettingsStore();
     PortPathResolver resolver;
@@ -107,8 +111,13 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, OnSignal);
 
     if (o.What == console::Action::Watch) {
-        // Event cycles as the acquisition thread runs them: one port visit each.
+        // Event cycles as the acquisition thread runs them: one port visit
+        // each, at most 255 events a cycle, and an interrupt ends a cycle
+        // between two exchanges. The events are printed after each cycle, so
+        // a block that never runs out of events is still shown, and its
+        // list in memory stays within its limit.
         int result = 0;
+        const auto stop = [] { return gStop.load(); };
         while (!gStop) {
             const int opened = proto.OpenPortForCb(0);
             if (cb.LastPortError.load() != 0) {
@@ -117,7 +126,7 @@ int main(int argc, char** argv)
                              static_cast<unsigned long>(cb.LastPortError.load()));
                 return Finish(opened < 0 ? opened : -6);
             }
-            result = proto.ReqEventCycle(0);
+            result = proto.ReqEventCycle(0, stop);
             proto.ClosePortForCb(0);
             for (const TEventData& e : proto.LastCycleEvents())
                 PrintLine(Row(e));

@@ -1,10 +1,14 @@
 #include "app/QtPrompt.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLibraryInfo>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTranslator>
 
 namespace kestrel {
 
@@ -20,18 +24,36 @@ QMessageBox::Icon BoxIcon(PromptIcon icon)
     return QMessageBox::NoIcon;
 }
 
+// Centred on the main window's tile area (below its menu and tool bar), or
+// on the screen when the window is not up.
 void CentreOn(QWidget* w, QWidget* over)
 {
     w->adjustSize();
     QRect area;
-    if (over && over->isVisible())
-        area = over->frameGeometry();
-    else if (QScreen* s = w->screen())
+    if (over && over->isVisible()) {
+        auto* main = qobject_cast<QMainWindow*>(over);
+        QWidget* tiles = main && main->centralWidget() ? main->centralWidget() : over;
+        area = QRect(tiles->mapToGlobal(QPoint(0, 0)), tiles->size());
+    } else if (QScreen* s = w->screen()) {
         area = s->availableGeometry();
+    }
     if (area.isValid())
-        w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+        w->move(area.x() + area.width() / 2 - w->width() / 2, area.y() + area.height() / 2 - w->height() / 2);
 }
 }  // namespace
+
+bool InstallRussianTranslations(QCoreApplication& app)
+{
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    QLocale::setDefault(russian);
+    auto* qt = new QTranslator(&app);
+    if (!qt->load(russian, QStringLiteral("qtbase"), QStringLiteral("_"),
+                  QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    return QCoreApplication::installTranslator(qt);
+}
 
 TQtPrompt::~TQtPrompt()
 {

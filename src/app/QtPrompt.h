@@ -7,7 +7,15 @@
 #include "app/AccessForms.h"
 #include "state/Prompt.h"
 
+class QCoreApplication;
+
 namespace kestrel {
+
+// Qt's own Russian texts (standard buttons, file dialogs, text-field menus)
+// from Qt's translations folder, and the Russian locale for dates and
+// numbers in its dialogs. false when the catalogue is not installed (the
+// texts then stay Qt's English ones).
+bool InstallRussianTranslations(QCoreApplication& app);
 
 class TQtPrompt final : public IPrompt {
 public:

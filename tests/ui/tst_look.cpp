@@ -1,5 +1,7 @@
 // How the windows look: every text fits its control, and (with
 // KESTREL_UI_SHOTS=<folder>) each window is saved as a picture for review.
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -11,6 +13,7 @@
 #include "UiTestSupport.h"
 #include "app/AccessForms.h"
 #include "app/QtPrompt.h"
+#include "journal/ui/HistoryForm.h"
 #include <QMessageBox>
 #include "monitor/ui/MessageForm.h"
 #include "monitor/ui/Tiles.h"
@@ -41,6 +44,69 @@ void TextsFit(QWidget& w)
         QVERIFY2(need < b->width(), qPrintable(b->text()));
     }
 }
+// Latin letters where the operator reads Russian: mnemonics and shortcut
+// keys ("\tCtrl+Z") aside; "OK" is what the Russian system says as well.
+bool English(QString text)
+{
+    text.remove(QLatin1Char('&'));
+    const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+    if (tab >= 0)
+        text.truncate(tab);
+    if (text == QLatin1String("OK"))
+        return false;
+    for (QChar c : text)
+        if ((c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')))
+            return true;
+    return false;
+}
+
+// Every text an operator reads in a window: title, labels, buttons and their
+// tips, table headers.
+QStringList Texts(QWidget* w)
+{
+    QStringList out{w->windowTitle()};
+    for (QLabel* l : w->findChildren<QLabel*>())
+        if (l->isVisible())
+            out << l->text();
+    for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+        if (b->isVisible())
+            out << b->text() << b->toolTip();
+    for (QHeaderView* h : w->findChildren<QHeaderView*>())
+        if (h->isVisible() && h->model())
+            for (int i = 0; i < h->count(); ++i)
+                out << h->model()->headerData(i, h->orientation()).toString();
+    out.removeAll(QString());
+    return out;
+}
+
+// Runs `open` (which shows a modal window and returns when it is closed);
+// `look` gets the modal window once it is up and must close it.
+void WhileModal(const std::function<void()>& open, const std::function<void(QWidget*)>& look)
+{
+    bool seen = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (seen || !modal || !modal->isVisible())
+            return;
+        seen = true;
+        look(modal);
+    });
+    poll.start();
+    open();
+    poll.stop();
+    QVERIFY(seen);
+}
+
+// The window side of a request that is never posted here.
+struct NoWaitUi final : IWaitUi {
+    void ShowWait(const std::string&) override {}
+    void CloseWait() override {}
+    void ProcessEvents() override {}
+    void Pause(uint32_t) override {}
+    void ShowError(const std::string&, const std::string&) override {}
+};
 }  // namespace
 
 class LookTest : public QObject {
@@ -52,6 +118,8 @@ private slots:
     void mainWindowAndMenus();
     void tilesInEveryState();
     void questionsAndMessages();
+    void accessPromptCentresOnTheTileArea();
+    void russianInEveryStandardDialog();
 };
 
 void LookTest::waitWindow()
@@ -222,6 +290,96 @@ void LookTest::questionsAndMessages()
     // The access dialogs of the prompt belong to the owner as well.
     QCOMPARE(prompt.ProtectAccessForm()->parentWidget(), &owner);
     QCOMPARE(prompt.CreateNewPasswordForm()->parentWidget(), &owner);
+}
+
+// The access prompt opened by the main window stands in the middle of the
+// tile area, not of the frame with its menu and tool bar.
+void LookTest::accessPromptCentresOnTheTileArea()
+{
+    TGlobalState state;
+    TempStore temp;
+    ScriptedPrompt scripted;
+    TMainForm form(state, *temp.store, scripted);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    TQtPrompt prompt(state);
+    prompt.SetOwner(&form);
+    QPoint at, want;
+    WhileModal([&] { QVERIFY(!prompt.AccessPrompt()); },
+               [&](QWidget* w) {
+                   QVERIFY(qobject_cast<TProtectAccessForm*>(w));
+                   const QPoint p2 = form.Panel2()->mapToGlobal(QPoint(0, 0));
+                   want = QPoint(p2.x() + form.Panel2()->width() / 2 - w->width() / 2,
+                                 p2.y() + form.Panel2()->height() / 2 - w->height() / 2);
+                   at = w->pos();
+                   Save(form, "access_prompt_over_main");
+                   static_cast<QDialog*>(w)->reject();
+               });
+    QCOMPARE(at, want);
+    // Below the menu and the tool bar, by their height, from a centring on the frame.
+    QVERIFY(form.Panel2()->y() > 0);
+}
+
+// Qt's own texts come in Russian once the program has loaded Qt's catalogue:
+// the journal's question, its save dialog and a text field's menu.
+void LookTest::russianInEveryStandardDialog()
+{
+    QVERIFY2(InstallRussianTranslations(*qApp), "Qt's Russian catalogue is missing (Debian: qt6-translations-l10n)");
+    TGlobalState state;
+    NoWaitUi ui;
+    THistoryForm journal(state, ui);
+    journal.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&journal));
+
+    // "Удалить все события из журнала": the question's own buttons.
+    QStringList buttons;
+    WhileModal([&] { QVERIFY(!journal.AskYesNo(journal_text::kClearQuestion, journal_text::kAttention,
+                                               PromptIcon::Warning)); },
+               [&](QWidget* w) {
+                   auto* box = qobject_cast<QMessageBox*>(w);
+                   QVERIFY(box);
+                   Save(*box, "journal_clear_question");
+                   QAbstractButton* no = nullptr;
+                   for (QAbstractButton* b : box->buttons()) {
+                       buttons << b->text().remove(QLatin1Char('&'));
+                       if (box->buttonRole(b) == QMessageBox::NoRole)
+                           no = b;
+                   }
+                   QVERIFY(no);
+                   no->click();
+               });
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{QStringLiteral("Да"), QStringLiteral("Нет")}));
+
+    // "Сохранить в файл": starts with "*.txt", every text Russian.
+    std::string path;
+    QStringList english;
+    QString name;
+    WhileModal([&] { QVERIFY(!journal.ChooseExportFile(path)); },
+               [&](QWidget* w) {
+                   auto* dialog = qobject_cast<QFileDialog*>(w);
+                   QVERIFY(dialog);
+                   if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                       name = edit->text();
+                   for (const QString& t : Texts(dialog))
+                       if (English(t))
+                           english << t;
+                   Save(*dialog, "journal_save_dialog");
+                   dialog->reject();
+               });
+    QCOMPARE(name, QStringLiteral("*.txt"));
+    QVERIFY2(english.isEmpty(), qPrintable(english.join(QStringLiteral(" | "))));
+
+    // A text field's own menu (the access prompt's code field).
+    TProtectAccessForm prompt(state);
+    std::unique_ptr<QMenu> menu(prompt.Edit1()->createStandardContextMenu());
+    QStringList items;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) {
+            items << a->text();
+            QVERIFY2(!English(a->text()), qPrintable(a->text()));
+        }
+    QVERIFY(items.size() >= 5);
 }
 
 QTEST_MAIN(LookTest)

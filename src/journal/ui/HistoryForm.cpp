@@ -163,6 +163,8 @@ bool THistoryForm::ChooseExportFile(std::string& path)
     dialog.setDirectory(QDir::current());
     dialog.setNameFilter("*.txt");
     dialog.setDefaultSuffix("txt");
+    // The name field starts with the pattern itself, as the export always did.
+    dialog.selectFile("*.txt");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     path = dialog.selectedFiles().first().toUtf8().toStdString();

@@ -56,7 +56,7 @@ struct FakeWaitUi final : IWaitUi {
         QCoreApplication::processEvents();
         if (grid)
             rowsSeen.push_back(grid->rowCount());
-        TCbData* cb = state->Current();
+        TCbData* cb = state->Shown();
         const int32_t code = cb->Request;
         if (code == 0)
             return;
@@ -169,7 +169,7 @@ private slots:
         FakeWaitUi ui;
         ui.state = &state;
         ScriptedHistoryForm form(state, ui);
-        TCbData& cb = *state.Current();
+        TCbData& cb = *state.Shown();
         cb.Events.Append(Ev(0xA1, 5));
         cb.Events.Append(Ev(0x5A));
         cb.Events.Append(Ev(0xD2));
@@ -208,7 +208,7 @@ private slots:
         ui.looks = 4;
         ScriptedHistoryForm form(state, ui);
         ui.grid = form.StringGrid1;
-        TCbData& cb = *state.Current();
+        TCbData& cb = *state.Shown();
         cb.Events.Append(Ev(0xB2));
         ui.serve = [&](int32_t code, int) {
             QCOMPARE(code, int32_t(ReqFetchJournal));
@@ -241,7 +241,7 @@ private slots:
         ui.state = &state;
         ui.looks = 1;
         ScriptedHistoryForm form(state, ui);
-        TCbData& cb = *state.Current();
+        TCbData& cb = *state.Shown();
         cb.Events.Append(Ev(0xD1));
         form.SetClearButtonVisible(true);
         form.show();
@@ -271,7 +271,7 @@ private slots:
         FakeWaitUi ui;
         ui.state = &state;
         ScriptedHistoryForm form(state, ui);
-        TCbData& cb = *state.Current();
+        TCbData& cb = *state.Shown();
         cb.Events.Append(Ev(0xC0));
         cb.Events.Append(Ev(0xE1, 43));
         form.RenderList();
@@ -308,7 +308,7 @@ private slots:
         console.setGeometry(100, 80, 400, 300);
         console.show();
         form.SetConsoleWindow(&console);
-        state.Current()->Events.Append(Ev(0xD1));
+        state.Shown()->Events.Append(Ev(0xD1));
         form.RenderList();
         form.ConsoleJournalRecord("C0", "Состояние выходов ЦБ 05", "5.3.18  9:7:5.30");
         QVERIFY(form.isVisible());
@@ -337,14 +337,14 @@ private slots:
         QVERIFY(main.mmiHistory->isVisible());
         QVERIFY(main.ToolButton4->isVisible());
         QCOMPARE(main.mmiHistory->text().remove('&'), QString("Журнал"));
-        state.Current()->Events.Append(Ev(0xD3));
+        state.Shown()->Events.Append(Ev(0xD3));
         main.ToolButton4->trigger();
         QVERIFY(form->isVisible());
         QCOMPARE(form->StringGrid1->rowCount(), 1);
         QCOMPARE(Cell(form->StringGrid1, 0, 2), QString("Вход в меню настроек"));
         if (!qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOTS")) {
             for (int k = 0; k < 40; ++k)
-                state.Current()->Events.Append(Ev(static_cast<uint8_t>(k % 2 ? 0xA1 + k % 3 : 0xC0), uint8_t(k % 43 + 1), uint16_t(k * 7)));
+                state.Shown()->Events.Append(Ev(static_cast<uint8_t>(k % 2 ? 0xA1 + k % 3 : 0xC0), uint8_t(k % 43 + 1), uint16_t(k * 7)));
             form->RenderList();
             QCoreApplication::processEvents();
             form->grab().save(qEnvironmentVariable("KESTREL_SCREENSHOTS") + "/journal_window.png");

@@ -53,10 +53,11 @@ class StartupTest : public QObject {
     Q_OBJECT
 private slots:
     void everythingInPlaceStartsTheThread();
-    void noKeysAnswerNoThenRecoveryOnTheNextStart();
+    void noKeysFirstStartRunsTheRecovery();
     void noKeysChosenFileIsStored();
     void declinedNewFileEndsWithoutMessage();
     void unreadableFileDeclinedEnds();
+    void unreadableFileAcceptedKeepsACopy();
     void missingAccessCodeRecovered();
     void missingAccessCodeRecoveryCancelled();
     void secondInstanceIsRefused();
@@ -85,37 +86,43 @@ void StartupTest::everythingInPlaceStartsTheThread()
     QVERIFY(s.form->AcqThread()->Finished());
 }
 
-void StartupTest::noKeysAnswerNoThenRecoveryOnTheNextStart()
+// The first start on a clean machine, with an empty settings store: the
+// questions create the file, and the same start goes on with the access-code
+// recovery and runs.
+void StartupTest::noKeysFirstStartRunsTheRecovery()
 {
     TempStore temp;
     InFolder cwd(temp.dir.path());
     ScriptedPrompt prompt;
-    prompt.yesNo = {false, true};  // do not look for the file; create a new one
+    prompt.yesNo = {false, true, true};  // do not look for the file; create a new one; a new code
+    prompt.changeDialog = {{true, "fresh"}};
     {
         Start s(*temp.store, prompt);
-        QVERIFY(s.StoppedBeforeTheThread());
-        QCOMPARE(prompt.Lines(), (std::vector<std::string>{kAskFind, kAskNewFile,
-                                                           "message:Ошибка открытия файла конфигурации."}));
-        QCOMPARE(prompt.log[2].caption, std::string("Ошибка открытия файла конфигурации."));
-        QCOMPARE(prompt.log[2].icon, PromptIcon::Error);
+        QVERIFY(s.Running());
+        QCOMPARE(prompt.Lines(), (std::vector<std::string>{kAskFind, kAskNewFile, kAskNewCode, "change:"}));
         QCOMPARE(prompt.log[0].icon, PromptIcon::Error);
+        QCOMPARE(prompt.log[2].caption, std::string("Ошибка чтения пароля."));
+        QCOMPARE(s.state.AccessCode, std::string("fresh"));
+        QCOMPARE(prompt.unexpected, 0);
+        s.form->close();
+        QVERIFY(s.form->AcqThread()->Finished());
     }
-    QVERIFY(QFile::exists(temp.dir.filePath("1.cfg")));
+    QFile cfg(temp.dir.filePath("1.cfg"));
+    QVERIFY(cfg.open(QIODevice::ReadOnly));
+    QCOMPARE(cfg.readAll().toStdString(), SerializeConfig({DefaultCbSettings()}));
     std::string path;
     QCOMPARE(temp.store->ReadRegString(kRegKeyCfg, path), 0);
     QCOMPARE(path, std::string(".\\1.cfg"));
-
-    // The next start finds the file and runs the access-code recovery.
-    prompt.log.clear();
-    prompt.yesNo = {true};
-    prompt.changeDialog = {{true, "fresh"}};
-    Start s(*temp.store, prompt);
-    QVERIFY(s.Running());
-    QCOMPARE(prompt.Lines(), (std::vector<std::string>{kAskNewCode, "change:"}));
-    QCOMPARE(s.state.AccessCode, std::string("fresh"));
     std::string code;
     QCOMPARE(temp.store->ReadRegString(kRegKeyPassword, code), 0);
     QCOMPARE(code, std::string("fresh"));
+
+    // The next start asks nothing.
+    prompt.log.clear();
+    Start s(*temp.store, prompt);
+    QVERIFY(s.Running());
+    QVERIFY(prompt.log.empty());
+    QCOMPARE(s.state.AccessCode, std::string("fresh"));
     QCOMPARE(prompt.unexpected, 0);
     s.form->close();
 }
@@ -180,6 +187,37 @@ void StartupTest::unreadableFileDeclinedEnds()
     // The file is left as it was.
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("not a configuration file"));
+}
+
+// Yes to a new file over one that cannot be read: its bytes stay beside it.
+void StartupTest::unreadableFileAcceptedKeepsACopy()
+{
+    TempStore temp;
+    InFolder cwd(temp.dir.path());
+    ScriptedPrompt prompt;
+    {
+        TGlobalState seed;
+        QVERIFY(temp.Seed(seed));
+    }
+    QVERIFY(temp.store->WriteRegString(kRegKeyCfg, "1.cfg") == 0);
+    const QByteArray damaged("\x01\x00\x00\x00cut short", 13);
+    for (const char* name : {"1.cfg", "1.cfg.damaged-1"}) {
+        QFile f(temp.dir.filePath(QString::fromUtf8(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(name == std::string("1.cfg") ? damaged : QByteArray("an earlier copy"));
+    }
+    prompt.yesNo = {true};
+    Start s(*temp.store, prompt);
+    QVERIFY(s.Running());
+    QCOMPARE(prompt.Lines(), (std::vector<std::string>{kAskNewFile}));
+    const auto bytes = [&](const char* name) {
+        QFile f(temp.dir.filePath(QString::fromUtf8(name)));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+    };
+    QCOMPARE(bytes("1.cfg.damaged-2"), damaged);
+    QCOMPARE(bytes("1.cfg.damaged-1"), QByteArray("an earlier copy"));
+    QCOMPARE(bytes("1.cfg").toStdString(), SerializeConfig({DefaultCbSettings()}));
+    s.form->close();
 }
 
 void StartupTest::missingAccessCodeRecovered()

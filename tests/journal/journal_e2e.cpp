@@ -127,7 +127,7 @@ private slots:
         QVERIFY2(prompt.seen.isEmpty(), qPrintable(prompt.seen.join(" | ")));
         main.show();
         // The start-up's own journal read is over before the operator's.
-        QTRY_COMPARE_WITH_TIMEOUT(state.Current()->FirstPollPending.load(), uint8_t(0), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(state.Cb(0)->FirstPollPending.load(), uint8_t(0), 60000);
 
         qInfo("start-up read done after %lld ms", sinceStart.elapsed());
         main.ToolButton4->trigger();
@@ -136,7 +136,7 @@ private slots:
         QVERIFY2(form->messages.isEmpty(), qPrintable(form->messages.join(" | ")));
         qInfo("fetch done after %lld ms", sinceStart.elapsed());
         QCOMPARE(form->StringGrid1->rowCount(), 255);
-        QCOMPARE(state.Current()->Events.Snapshot(), expected);
+        QCOMPARE(state.Cb(0)->Events.Snapshot(), expected);
         if (!qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOTS"))
             form->grab().save(qEnvironmentVariable("KESTREL_SCREENSHOTS") + "/journal_e2e.png");
 

@@ -28,6 +28,7 @@ const TFaultName kFaultNames[] = {
     {FaultKind::NoAnswer, "noanswer"}, {FaultKind::Ignore, "ignore"},   {FaultKind::BadSum, "badsum"},
     {FaultKind::BadStart, "badstart"}, {FaultKind::Late, "late"},       {FaultKind::Split, "split"},
     {FaultKind::EveryNth, "every"},    {FaultKind::Garbage, "garbage"}, {FaultKind::GarbageAfter, "garbage-after"},
+    {FaultKind::Flood, "flood"},
 };
 
 bool IsDataRequestC(uint8_t c) { return c == 0x5B || c == 0x7B; }
@@ -190,11 +191,15 @@ std::vector<uint8_t> TSimCb::Execute(SimCmd cmd, const TRequest& req, LineSettin
     case SimCmd::LinkStatus:
         return BuildShortFrame(kLinkStatusC, opt_.Address);
     case SimCmd::Poll: {
+        FloodIfEmpty();
         if (queue_.empty())
             return ack;
         const TSimEvent e = queue_.front();
         queue_.pop_front();
-        return BuildLongFrame(queue_.empty() ? kUserData : kUserDataMore, opt_.Address, kEventCi, EncodeEventData(e));
+        const bool more = !queue_.empty() || std::any_of(faults_.begin(), faults_.end(), [this](const TFaultRule& r) {
+            return r.Kind == FaultKind::Flood && Matches(r, SimCmd::Poll);
+        });
+        return BuildLongFrame(more ? kUserDataMore : kUserData, opt_.Address, kEventCi, EncodeEventData(e));
     }
     case SimCmd::ReadJournal: {
         if (journalCursor_ >= journal_.size())
@@ -297,6 +302,22 @@ std::vector<uint8_t> TSimCb::Execute(SimCmd cmd, const TRequest& req, LineSettin
     return {};
 }
 
+void TSimCb::FloodIfEmpty()
+{
+    if (!queue_.empty())
+        return;
+    for (auto& r : faults_) {
+        if (r.Kind != FaultKind::Flood || !Matches(r, SimCmd::Poll))
+            continue;
+        TSimEvent e{EvOutputs};
+        e.Outputs = static_cast<uint8_t>(outputs_ ^ 0x01);  // output 1 chatters
+        RecordEvent(e);
+        if (r.Remaining > 0)
+            --r.Remaining;
+        return;
+    }
+}
+
 bool TSimCb::Matches(const TFaultRule& r, SimCmd cmd) const
 {
     return r.Remaining != 0 && (!r.Cmd || *r.Cmd == cmd);
@@ -328,7 +349,8 @@ void TSimCb::ShapeAnswer(SimCmd cmd, TAnswerPlan& plan)
     uint32_t lateUs = 0;
     std::vector<uint8_t> before, after;
     for (auto& r : faults_) {
-        if (!Matches(r, cmd) || r.Kind == FaultKind::Ignore || r.Kind == FaultKind::EveryNth)
+        if (!Matches(r, cmd) || r.Kind == FaultKind::Ignore || r.Kind == FaultKind::EveryNth ||
+            r.Kind == FaultKind::Flood)
             continue;
         if (plan.Chunks.empty())
             break;  // nothing to spoil
@@ -375,6 +397,7 @@ void TSimCb::ShapeAnswer(SimCmd cmd, TAnswerPlan& plan)
         }
         case FaultKind::Ignore:
         case FaultKind::EveryNth:
+        case FaultKind::Flood:
             break;
         }
         if (applied && r.Remaining > 0)

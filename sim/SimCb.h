@@ -60,6 +60,7 @@ enum class FaultKind {
     EveryNth,      // only every Param-th matching request is heard
     Garbage,       // Param garbage bytes before the answer
     GarbageAfter,  // Param garbage bytes after the answer (they reach the next exchange)
+    Flood,         // every poll finds another event (an outputs event of a chattering relay)
 };
 const char* FaultKindName(FaultKind k);
 std::optional<FaultKind> FaultKindFromName(std::string_view name);
@@ -211,6 +212,8 @@ private:
     bool HeardAfterFaults(SimCmd cmd);
     void ShapeAnswer(SimCmd cmd, TAnswerPlan& plan);
     bool Matches(const TFaultRule& r, SimCmd cmd) const;
+    // A flooding block raises one more event when a poll finds none queued.
+    void FloodIfEmpty();
 
     IClock& clock_;
     std::recursive_mutex& mu_;

@@ -575,7 +575,7 @@ bool TSimScenario::ExecuteOn(TSimCb& cb, const std::vector<std::string>& w, bool
     if (c == "inject") {
         const char* usage =
             "inject KIND [PARAM] [for COMMAND] [times N] | inject off [COMMAND]; KIND: noanswer ignore badsum "
-            "badstart late MS split MS every N garbage N garbage-after N";
+            "badstart late MS split MS every N garbage N garbage-after N flood";
         if (n >= 2 && w[1] == "off") {
             std::optional<SimCmd> cmd;
             if (n == 3 && !(cmd = SimCmdFromName(w[2])))
@@ -653,6 +653,7 @@ const char* TSimScenario::HelpText()
            "  address N | speed BAUD | silent on|off | turnaround MS\n"
            "  inject KIND [PARAM] [for COMMAND|all] [times N] | inject off [COMMAND]\n"
            "    KIND: noanswer ignore badsum badstart late MS split MS every N garbage N garbage-after N\n"
+           "          flood (every poll finds another event; times N: N events)\n"
            "    COMMAND: reset-link reset-fcb poll link-status journal clear-journal read-table write-table\n"
            "             read-clock write-clock stop-clock read-segment write-segment reset-cb set-address\n"
            "             set-speed unknown\n"

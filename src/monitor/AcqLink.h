@@ -4,8 +4,21 @@
 // thread sees only this, so its loop can be driven by the real protocol
 // (TProtocolAcqLink) or by a scripted link in tests.
 #include <cstdint>
+#include <functional>
 
 namespace kestrel {
+
+// The request codes a window may post and the thread executes.
+constexpr bool IsRequestCode(int32_t code)
+{
+    return (code >= 1 && code <= 23) || (code >= 101 && code <= 107);
+}
+
+// Codes the thread runs by itself in its automatic polling.
+constexpr int32_t kReqReadAllFuncTables = 102;
+constexpr int32_t kReqReadUirConfig = 104;
+constexpr int32_t kReqEventCycle = 106;
+constexpr int32_t kReqFetchJournal2 = 107;
 
 class IAcqLink {
 public:
@@ -19,18 +32,14 @@ public:
     // Run the command or composite of the code on CB cb, with the current
     // Fcb and UirSegment. Sets the CB's error flag and link bookkeeping.
     virtual void Dispatch(int32_t cb, int32_t code) = 0;
+    // The event cycle (code 106), which `stopRequested` may end between two
+    // exchanges; the thread hands in its shutdown. A link without its own
+    // runs it as any other code.
+    virtual void RunEventCycle(int32_t cb, const std::function<bool()>& stopRequested)
+    {
+        (void)stopRequested;
+        Dispatch(cb, kReqEventCycle);
+    }
 };
-
-// The request codes a window may post and the thread executes.
-constexpr bool IsRequestCode(int32_t code)
-{
-    return (code >= 1 && code <= 23) || (code >= 101 && code <= 107);
-}
-
-// Codes the thread runs by itself in its automatic polling.
-constexpr int32_t kReqReadAllFuncTables = 102;
-constexpr int32_t kReqReadUirConfig = 104;
-constexpr int32_t kReqEventCycle = 106;
-constexpr int32_t kReqFetchJournal2 = 107;
 
 }  // namespace kestrel

@@ -124,7 +124,10 @@ void TGetDataThread::Visit()
             return;
     } else if (link_.IsKnownCode(code)) {
         if (!console) {
-            link_.Dispatch(index, code);
+            if (code == kReqEventCycle)
+                link_.RunEventCycle(index, StopCheck());
+            else
+                link_.Dispatch(index, code);
             served_.store(served_.load() + 1);
         }
         // Only this code is cleared: a poster may already have put the next
@@ -161,7 +164,10 @@ TGetDataThread::VisitEnd TGetDataThread::AutoPoll(int32_t index, TCbData& cb)
         pollState = kPollEvents;
         return VisitEnd::Close;
     case kPollEvents: {
-        link_.Dispatch(index, kReqEventCycle);
+        // At most 255 events a cycle, and the shutdown ends it between
+        // two exchanges: a block that always has another event cannot keep
+        // the thread from the other blocks, the posted requests or the exit.
+        link_.RunEventCycle(index, StopCheck());
         const bool changed = cb.FuncTablesChanged.exchange(0) != 0;
         pollState = changed ? kPollFuncTables : kPollEvents;
         // Stay on this CB with the port open; the next pass closes it.
@@ -182,6 +188,11 @@ TGetDataThread::VisitEnd TGetDataThread::AutoPoll(int32_t index, TCbData& cb)
         pollState = kPollJournal;
         return VisitEnd::Close;
     }
+}
+
+std::function<bool()> TGetDataThread::StopCheck()
+{
+    return [this] { return Running.load() == 0; };
 }
 
 void TGetDataThread::OpenPort(int32_t index)

@@ -22,6 +22,7 @@
 // work to the user-interface thread.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -93,6 +94,8 @@ private:
     // Close a port the previous pass left open (after the event cycle).
     void CloseLeftOpen();
     void Advance(int32_t index);
+    // What the event cycle asks between two exchanges: has the shutdown begun?
+    std::function<bool()> StopCheck();
 
     TGlobalState& state_;
     IAcqLink& link_;

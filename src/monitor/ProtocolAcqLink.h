@@ -13,6 +13,10 @@ public:
     void ClosePortForCb(int32_t cb) override { protocol_.ClosePortForCb(cb); }
     bool IsKnownCode(int32_t code) const override { return TCbProtocol::IsKnownCode(code); }
     void Dispatch(int32_t cb, int32_t code) override { protocol_.Dispatch(cb, code); }
+    void RunEventCycle(int32_t cb, const std::function<bool()>& stopRequested) override
+    {
+        protocol_.ReqEventCycle(cb, stopRequested);
+    }
 
     TCbProtocol& Protocol() { return protocol_; }
 

@@ -160,6 +160,11 @@ int TCbProtocol::ReqPollEvent(int32_t cb, bool fcb)
 
 int TCbProtocol::ReqEventCycle(int32_t cb)
 {
+    return ReqEventCycle(cb, {});
+}
+
+int TCbProtocol::ReqEventCycle(int32_t cb, const std::function<bool()>& stopRequested)
+{
     TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
@@ -168,9 +173,29 @@ int TCbProtocol::ReqEventCycle(int32_t cb)
         bool& flag;
         ~CycleGuard() { flag = false; }
     };
+    auto stop = [&] { return stopRequested && stopRequested(); };
+    // Up to `tries` exchanges, `pauseMs` apart, until one succeeds; false
+    // when a stop request came first (no exchange is started after it).
+    auto tryUpTo = [&](int tries, uint32_t pauseMs, const std::function<int()>& call, int& r) {
+        for (int t = 0; t < tries; ++t) {
+            if (stop())
+                return false;
+            if (t > 0) {
+                sleeper.SleepMs(pauseMs);
+                if (stop())
+                    return false;
+            }
+            r = call();
+            if (r >= 0)
+                break;
+        }
+        return true;
+    };
     try {
         state_.Fcb = 1;
-        int r = TryUpTo(10, 50, [&] { return ReqResetFcb(cb); });
+        int r = -1;
+        if (!tryUpTo(10, 50, [&] { return ReqResetFcb(cb); }, r))
+            return 0;
         if (r < 0)
             return -3;
         state_.Fcb = 1;
@@ -179,12 +204,17 @@ int TCbProtocol::ReqEventCycle(int32_t cb)
         cycleEvents_.clear();
         inCycle_ = true;
         CycleGuard guard{inCycle_};
-        for (;;) {
+        int result = 0;
+        for (int received = 0; received < kMaxEventsPerCycle;) {
             const bool fcb = state_.Fcb.load() != 0;
-            r = TryUpTo(100, 10, [&] { return ReqPollEvent(cb, fcb); });
+            int poll = -1;
+            if (!tryUpTo(100, 10, [&] { return ReqPollEvent(cb, fcb); }, poll))
+                break;  // the next cycle starts with a frame-count reset anyway
+            result = poll;
             state_.Fcb = fcb ? 0 : 1;
-            if (r <= 0)
+            if (poll <= 0)
                 break;
+            ++received;
             // The journal window may set the count back to 0 at any time.
             int32_t n = rec->NewEventCount.load();
             while (!rec->NewEventCount.compareExchange(n, n + 1)) {
@@ -201,7 +231,7 @@ int TCbProtocol::ReqEventCycle(int32_t cb)
                 rec->UirCfgChanged = 1;
             }
         }
-        return r;
+        return result;
     } catch (...) {
         return -1;
     }

@@ -54,6 +54,11 @@ enum TRequestCode : int32_t {
     ReqFetchJournal2 = 107,
 };
 
+// One event cycle takes at most this many events, as a journal fetch takes
+// at most 255 records: a block that answers every poll with another event
+// cannot hold the caller in one cycle. The rest wait for the next cycle.
+constexpr int kMaxEventsPerCycle = 255;
+
 class TCbProtocol {
 public:
     TCbProtocol(TGlobalState& state, TComPort& port, ISleeper& sleeper, IUiHooks& hooks);
@@ -99,6 +104,11 @@ public:
     int ReqReadUirConfig(int32_t cb, bool fcb);                    // 104
     int ReqWriteUirConfig(int32_t cb, bool fcb);                   // 105
     int ReqEventCycle(int32_t cb);                                 // 106
+    // The event cycle with a stop request: `stopRequested` is asked before
+    // every exchange, and when it answers true the cycle ends there (result:
+    // the last poll's, 0 when no poll was made). The acquisition thread
+    // hands in its shutdown, the console its interrupt.
+    int ReqEventCycle(int32_t cb, const std::function<bool()>& stopRequested);
     int ReqFetchJournal2(int32_t cb);                              // 107
 
     static bool IsKnownCode(int32_t code);

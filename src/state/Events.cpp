@@ -12,6 +12,7 @@ bool TKestrelEvents::Append(const TEventData& e)
     } catch (const std::bad_alloc&) {
         return false;
     }
+    TrimLocked();
     cursor_ = 0;
     return true;
 }
@@ -29,8 +30,31 @@ bool TKestrelEvents::InsertAt(const TEventData& e, int32_t position)
     } catch (const std::bad_alloc&) {
         return false;
     }
+    TrimLocked();
     cursor_ = 0;
     return true;
+}
+
+void TKestrelEvents::TrimLocked()
+{
+    // The limit is at least 1, so the front (the newest) is never dropped.
+    while (items_.size() > static_cast<size_t>(limit_))
+        items_.pop_back();
+    if (static_cast<size_t>(cursor_) >= items_.size())
+        cursor_ = 0;
+}
+
+void TKestrelEvents::SetLimit(int32_t limit)
+{
+    std::lock_guard lock(mutex_);
+    limit_ = limit < 1 ? 1 : limit;
+    TrimLocked();
+}
+
+int32_t TKestrelEvents::Limit() const
+{
+    std::lock_guard lock(mutex_);
+    return limit_;
 }
 
 void TKestrelEvents::Clear()

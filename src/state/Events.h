@@ -28,14 +28,26 @@ struct TEventData {
 
 class TKestrelEvents {
 public:
+    // The most events a list keeps in memory. Beyond it the oldest (those at
+    // the back) are dropped; the newest, at the front, always stay, so a reset
+    // at the head still clears the alarms. 86 400 is a whole day of a busy
+    // installation at one event a second, about 1 MB per block; a block
+    // that floods the link can no longer exhaust the memory.
+    static constexpr int32_t kDefaultLimit = 86400;
+
     TKestrelEvents() = default;
     TKestrelEvents(const TKestrelEvents&) = delete;
     TKestrelEvents& operator=(const TKestrelEvents&) = delete;
 
-    // false (list unchanged) when memory cannot be had.
+    // false (list unchanged) when memory cannot be had. A full list drops
+    // its oldest event, which for an appended (older) record is that record.
     bool Append(const TEventData& e);
     // A position at or beyond the count appends; a negative one counts as 0.
+    // A full list drops its oldest event.
     bool InsertAt(const TEventData& e, int32_t position);
+    // The most events kept (at least 1); a lower limit drops the oldest now.
+    void SetLimit(int32_t limit);
+    int32_t Limit() const;
     void Clear();
     bool SetCursor(int32_t index);
     // A copy of the element at the cursor; a zeroed record on an empty list.
@@ -52,9 +64,13 @@ public:
     void Walk(const std::function<bool(const TEventData&)>& visit) const;
 
 private:
+    // Drops from the back down to the limit; the lock is held.
+    void TrimLocked();
+
     mutable std::mutex mutex_;
     std::deque<TEventData> items_;
     int32_t cursor_ = 0;
+    int32_t limit_ = kDefaultLimit;
 };
 
 }  // namespace kestrel

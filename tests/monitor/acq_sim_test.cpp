@@ -38,6 +38,12 @@ public:
             state_.Cb(cb)->Request = post;
         inner_.Dispatch(cb, code);
     }
+    void RunEventCycle(int32_t cb, const std::function<bool()>& stop) override
+    {
+        if (when == ReqEventCycle)
+            state_.Cb(cb)->Request = post;
+        inner_.RunEventCycle(cb, stop);
+    }
     int32_t when = 0;
     int32_t post = 0;
 
@@ -470,6 +476,176 @@ TEST(AcqSimPorts, MissingPortOfOneBlockLeavesTheOtherBlocksLinkAlone)
     EXPECT_EQ(one.FailCount, one.FailLimit + 1);
     EXPECT_NE(one.LastPortError, 0u);
     EXPECT_EQ(one.Events.Count(), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::test
+
+namespace kestrel::test {
+namespace {
+
+// A block that answers every poll with another event (for ever, or `times`).
+void Flood(TSimCb& sim, int32_t times = -1)
+{
+    sim::TFaultRule r;
+    r.Kind = sim::FaultKind::Flood;
+    r.Remaining = times;
+    sim.Inject(r);
+}
+
+// One event cycle takes 255 events of a flooding block and ends; a request
+// posted in the middle of it runs on the very next pass.
+TEST(AcqSimFlood, CycleEndsAfter255EventsAndAPostedRequestRunsNext)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    r.Passes(5);  // journal fetch
+    Flood(sim, 1000);
+    sim.ResetCounts();
+    int raised = 0;
+    sim.SetOnEvent([&](const sim::TSimEvent&) {
+        if (++raised == 10)
+            r.state.Cb(0)->Request = ReqReadClock;
+    });
+    r.Passes(4);
+    EXPECT_EQ(sim.TotalRequests(), 0u);
+    r.Passes(1);  // the event cycle
+    EXPECT_EQ(sim.RequestCount(SimCmd::Poll), 255u);
+    EXPECT_EQ(raised, 255);
+    TCbData& cb = *r.state.Cb(0);
+    EXPECT_EQ(cb.NewEventCount, 255);
+    EXPECT_EQ(cb.Request, ReqReadClock);
+    r.Passes(1);
+    EXPECT_EQ(cb.Request, 0);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ReadClock), 1u);
+    EXPECT_EQ(cb.ClockReadError, 0);
+    EXPECT_EQ(cb.LinkLost, 0);
+    // The rest of the flood comes 255 at a time, one cycle every fifth pass.
+    r.Passes(5);
+    EXPECT_EQ(sim.RequestCount(SimCmd::Poll), 510u);
+    EXPECT_EQ(sim.RequestCount(SimCmd::ResetFcb), 2u);
+}
+
+// Block 0 floods for ever; block 1 still gets its requests and its events.
+TEST(AcqSimFlood, OtherBlockIsStillServed)
+{
+    SteppedRig r;
+    TSimCb& flooding = r.AddCb(1, 1);
+    TSimCb& quiet = r.AddCb(2, 2);
+    PollUir(quiet, 8);
+    r.Passes(20);  // both journals
+    ASSERT_EQ(r.state.Cb(1)->FirstPollPending, 0);
+    Flood(flooding);
+    TCbData& cb1 = *r.state.Cb(1);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        // Posted while block 0 is in its cycle.
+        bool posted = false;
+        flooding.SetOnEvent([&](const sim::TSimEvent&) {
+            if (!posted && r.state.CurrentCb == 0) {
+                cb1.Request = ReqReadClock;
+                posted = true;
+            }
+        });
+        int passes = 0;
+        while (!posted && passes < 20) {
+            r.thread->RunPass();
+            ++passes;
+        }
+        ASSERT_TRUE(posted);
+        // The cycle's pass, the pass that closes block 0's port, then block 1.
+        int served = 0;
+        while (cb1.Request != 0 && served < 10) {
+            r.thread->RunPass();
+            ++served;
+        }
+        EXPECT_EQ(cb1.Request, 0);
+        EXPECT_LE(served, 2);
+        flooding.SetOnEvent({});
+    }
+    EXPECT_EQ(quiet.RequestCount(SimCmd::ReadClock), 3u);
+    ASSERT_TRUE(quiet.RaiseArc(8, 1, 4, 0));
+    int passes = 0;
+    while (cb1.Uir[7].ChArc1 == 0 && passes < 40) {
+        r.thread->RunPass();
+        ++passes;
+    }
+    EXPECT_EQ(cb1.Uir[7].ChArc1, 1);
+    // Block 1's next event cycle: at most five of its visits, each at most
+    // three passes apart (block 0's cycle keeps its port for one more pass).
+    EXPECT_LE(passes, 15);
+    EXPECT_EQ(cb1.LinkLost, 0);
+}
+
+// The list of a flooding block stays at its limit, the newest at its head.
+TEST(AcqSimFlood, EventListStaysAtItsLimit)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    TCbData& cb = *r.state.Cb(0);
+    cb.Events.SetLimit(300);
+    r.Passes(5);
+    Flood(sim);
+    sim::TSimEvent last{};
+    sim.SetOnEvent([&](const sim::TSimEvent& e) { last = e; });
+    int passes = 0;
+    while (sim.RequestCount(SimCmd::Poll) < 1000 && passes < 100) {
+        r.thread->RunPass();
+        ++passes;
+        ASSERT_LE(cb.Events.Count(), 300);
+    }
+    EXPECT_GE(sim.RequestCount(SimCmd::Poll), 1000u);
+    EXPECT_EQ(cb.Events.Count(), 300);
+    // The last event the block raised was answered to the last poll: it heads the list.
+    const sim::TSimTime t = sim::FromMs2000(last.TimeMs);
+    TEventData head;
+    ASSERT_TRUE(cb.Events.At(0, head));
+    EXPECT_EQ(head.Code, 0xC0);
+    EXPECT_EQ(head.Outputs, last.Outputs);
+    EXPECT_EQ(head.Seconds, t.Second);
+    EXPECT_EQ(head.Milliseconds, t.Ms);
+}
+
+// The shutdown ends a cycle between two exchanges, not after 255 events.
+TEST(AcqSimFlood, ShutdownEndsTheCycleBetweenTwoExchanges)
+{
+    SteppedRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    r.Passes(9);
+    Flood(sim);
+    int raised = 0;
+    sim.SetOnEvent([&](const sim::TSimEvent&) {
+        if (++raised == 40)
+            r.thread->Running = 0;
+    });
+    EXPECT_FALSE(r.thread->RunPass());
+    EXPECT_EQ(sim.RequestCount(SimCmd::Poll), 40u);
+    EXPECT_EQ(r.state.Cb(0)->NewEventCount, 40);
+}
+
+// The real thread with a block that floods for ever: a window's request is
+// taken, and Stop() returns with the port closed.
+TEST(AcqSimFloodThread, RequestIsTakenAndStopReturns)
+{
+    RealRig r;
+    TSimCb& sim = r.AddCb(1, 1);
+    Flood(sim);
+    ASSERT_TRUE(r.thread->Start());
+    while (sim.RequestCount(SimCmd::Poll) < 600)
+        std::this_thread::yield();
+    struct SpinUi : FakeWaitUi {
+        void Pause(uint32_t) override { std::this_thread::yield(); }
+    } ui;
+    sim.SetClock({2031, 3, 4, 5, 6, 7, 0});
+    PostArgs a = PostArgs::Standard(ReqReadClock);
+    a.Cb = 0;
+    EXPECT_EQ(PostRequestAndWait(r.state, ui, a).Status, PostStatus::Done);
+    EXPECT_EQ(r.state.Cb(0)->ClockYear, 31u);
+    EXPECT_TRUE(ui.Log.empty());
+    r.thread->Stop();
+    EXPECT_TRUE(r.thread->Finished());
+    EXPECT_EQ(r.bus.OpenPortNumber(), 0);
+    EXPECT_LE(r.state.Cb(0)->Events.Count(), TKestrelEvents::kDefaultLimit);
 }
 
 }  // namespace

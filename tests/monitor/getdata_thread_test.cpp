@@ -473,3 +473,46 @@ TEST_F(LoopTest, StopWithoutStartDropsRequests)
 
 }  // namespace
 }  // namespace kestrel::test
+
+namespace kestrel::test {
+namespace {
+
+// The event cycle gets a stop check that reads the thread's shutdown, both
+// in the automatic polling and when a window posted code 106.
+class StopCheckLink final : public FakeLink {
+public:
+    void RunEventCycle(int32_t cb, const std::function<bool()>& stop) override
+    {
+        ASSERT_TRUE(static_cast<bool>(stop));
+        before.push_back(stop());
+        if (OnCycle)
+            OnCycle();
+        after.push_back(stop());
+        FakeLink::RunEventCycle(cb, stop);
+    }
+    std::vector<bool> before, after;
+    std::function<void()> OnCycle;
+};
+
+TEST(LoopStop, EventCycleIsHandedTheThreadsShutdown)
+{
+    TGlobalState state;
+    StopCheckLink link;
+    VirtualClock clock;
+    CountingHooks hooks;
+    TGetDataThread thread(state, link, clock, hooks);
+    for (int i = 0; i < 10; ++i)
+        thread.RunPass();  // journal, then the first automatic event cycle
+    state.Cb(0)->Request = 106;
+    thread.RunPass();  // the posted one (the event-cycle pass kept the block)
+    link.OnCycle = [&] { thread.Running = 0; };
+    state.Cb(0)->Request = 106;
+    EXPECT_FALSE(thread.RunPass());
+    EXPECT_EQ(link.before, (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(link.after, (std::vector<bool>{false, false, true}));
+    // Both still reach the link as the code they are.
+    EXPECT_EQ(ToString(link.Take()), "C0 C0 C0 C0 O0 D0:107 C0 C0 C0 C0 C0 O0 D0:106 O0 D0:106 C0 O0 D0:106 C0 ");
+}
+
+}  // namespace
+}  // namespace kestrel::test

@@ -2,6 +2,8 @@
 // handling and results.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "protocol/ProtocolRig.h"
 
 namespace kestrel {
@@ -468,6 +470,116 @@ TEST(EventCycle, ConsoleShowsTheJournalOnlyWhenEventsCame)
     r.dev.Answer(test::Ack());
     r.proto.ReqEventCycle(0);
     EXPECT_EQ(r.hooks.JournalShows, 1);
+}
+
+// A block with n events waiting: one cycle takes at most 255 of them, the
+// rest come with the next cycle, in order and without a gap.
+TEST(EventCycle, TakesAtMost255EventsTheRestComeWithTheNextCycle)
+{
+    struct Case {
+        int queued;
+        size_t firstPolls;   // polls of the first cycle
+        int firstResult;
+        int secondEvents;    // events the second cycle brings
+    };
+    const Case cases[] = {
+        {254, 255, 0, 0},  // all taken, the 255th poll finds nothing
+        {255, 255, 1, 0},  // the last one (C 0x08) is the 255th
+        {256, 255, 2, 1},  // C 0x28: more waiting, taken next time
+        {600, 255, 2, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.queued);
+        Rig r;
+        r.dev.Answer(test::Ack());
+        std::vector<Bytes> events;
+        for (int i = 0; i < c.queued; ++i) {
+            Ev e;
+            e.Code = 0xC0;
+            e.B8 = static_cast<uint8_t>(~(i & 0x3F));
+            e.Mi = (i / 60) % 60;
+            e.S = i % 60;
+            e.C = i + 1 == c.queued ? 0x08 : 0x28;
+            events.push_back(EventFrame(e));
+        }
+        size_t next = 0;
+        auto feed = [&](size_t n) {
+            for (; n > 0 && next < events.size(); --n)
+                r.dev.Answer(events[next++]);
+        };
+        feed(255);
+        r.dev.Answer(test::Ack(), 2);  // nothing more (only reached below 255), and the next FCB reset
+        EXPECT_EQ(r.proto.ReqEventCycle(0), c.firstResult);
+        EXPECT_EQ(r.dev.Writes.size(), 1 + c.firstPolls);
+        const int first = std::min(c.queued, 255);
+        EXPECT_EQ(r.cb().NewEventCount.load(), first);
+        EXPECT_EQ(r.proto.LastCycleEvents().size(), static_cast<size_t>(first));
+        EXPECT_EQ(r.cb().Events.Count(), first);
+        // The FCB alternated on every poll and the next cycle starts afresh.
+        for (size_t i = 1; i < r.dev.Writes.size(); ++i)
+            ASSERT_EQ(r.C(i), i % 2 ? 0x7B : 0x5B) << i;
+
+        if (c.queued <= 255)
+            continue;
+        r.dev.Script.clear();
+        r.dev.Writes.clear();
+        r.dev.Answer(test::Ack());
+        feed(255);
+        r.dev.Answer(test::Ack());
+        r.proto.ReqEventCycle(0);
+        EXPECT_EQ(r.cb().NewEventCount.load(), c.secondEvents);
+        EXPECT_EQ(r.dev.Writes[0], (Bytes{0x10, 0x47, 0x01, 0x48, 0x16}));
+        // Every event once, the newest at the front.
+        const auto list = r.cb().Events.Snapshot();
+        ASSERT_EQ(list.size(), static_cast<size_t>(first + c.secondEvents));
+        for (size_t k = 0; k < list.size(); ++k) {
+            const int i = static_cast<int>(list.size() - 1 - k);
+            ASSERT_EQ(list[k].Seconds, i % 60) << k;
+            ASSERT_EQ(list[k].Minutes, (i / 60) % 60) << k;
+        }
+    }
+}
+
+// A stop request is looked at before every exchange: the cycle ends there,
+// with the events received so far kept and counted.
+TEST(EventCycle, StopRequestEndsTheCycleBetweenTwoExchanges)
+{
+    struct Case {
+        size_t stopAfterWrites;
+        bool pollsFail;      // the block stops answering after the FCB reset
+        int result;
+        int newEvents;
+    };
+    const Case cases[] = {
+        {0, false, 0, 0},   // nothing sent at all
+        {1, false, 0, 0},   // after the FCB reset
+        {2, false, 2, 1},   // after the first event
+        {40, false, 2, 39},
+        {7, true, 0, 0},    // in the middle of the poll's retries
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stopAfterWrites);
+        Rig r;
+        r.dev.Answer(test::Ack());
+        if (!c.pollsFail)
+            r.dev.Answer(Record(0xD1, 0, 0x28), 300);
+        int asked = 0;
+        const auto stop = [&] {
+            ++asked;
+            return r.dev.Writes.size() >= c.stopAfterWrites;
+        };
+        EXPECT_EQ(r.proto.ReqEventCycle(0, stop), c.result);
+        EXPECT_EQ(r.dev.Writes.size(), c.stopAfterWrites);
+        EXPECT_EQ(r.cb().NewEventCount.load(), c.newEvents);
+        EXPECT_EQ(r.cb().Events.Count(), c.newEvents);
+        EXPECT_GE(asked, static_cast<int>(c.stopAfterWrites) + 1);
+    }
+    // Without a stop request the same block is drained to the cap.
+    Rig r;
+    r.dev.Answer(test::Ack());
+    r.dev.Answer(Record(0xD1, 0, 0x28), 300);
+    EXPECT_EQ(r.proto.ReqEventCycle(0, [] { return false; }), 2);
+    EXPECT_EQ(r.cb().NewEventCount.load(), 255);
 }
 
 }  // namespace

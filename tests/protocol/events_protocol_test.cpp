@@ -1,8 +1,11 @@
 // Event decoding, effects on the model, texts and the shared list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "protocol/ProtocolRig.h"
 
@@ -356,6 +359,99 @@ TEST(EventList, PollInsertsWhileWindowsWalk)
     reader.join();
     EXPECT_EQ(r.cb().Events.Count(), 200);
     EXPECT_GT(walks.load(), 0);
+}
+
+// The list keeps at most its limit: the oldest go, the newest (the head,
+// whose reset clears the alarms) always stays.
+TEST(EventList, FullListDropsTheOldestAndKeepsTheHead)
+{
+    auto ev = [](uint8_t code, int n) {
+        TEventData e;
+        e.Code = code;
+        e.Milliseconds = static_cast<uint16_t>(n);
+        return e;
+    };
+    auto ms = [](const TKestrelEvents& l) {
+        std::vector<int> v;
+        for (const TEventData& e : l.Snapshot())
+            v.push_back(e.Milliseconds);
+        return v;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(TKestrelEvents&)> act;
+        std::vector<int> expect;  // Milliseconds from the front
+    };
+    // Each case starts from a list limited to 3 holding 3, 2, 1 (3 the newest).
+    const Case cases[] = {
+        {"insert at the front", [&](TKestrelEvents& l) { l.InsertAt(ev(0xD1, 4), 0); }, {4, 3, 2}},
+        {"insert in the middle", [&](TKestrelEvents& l) { l.InsertAt(ev(0xD1, 9), 1); }, {3, 9, 2}},
+        {"append (an older record)", [&](TKestrelEvents& l) { EXPECT_TRUE(l.Append(ev(0xD1, 9))); }, {3, 2, 1}},
+        {"insert beyond the end", [&](TKestrelEvents& l) { l.InsertAt(ev(0xD1, 9), 7); }, {3, 2, 1}},
+        {"lower the limit", [&](TKestrelEvents& l) { l.SetLimit(1); }, {3}},
+        {"limit 0 counts as 1", [&](TKestrelEvents& l) { l.SetLimit(0); l.InsertAt(ev(0xD2, 5), 0); }, {5}},
+        {"raise the limit", [&](TKestrelEvents& l) { l.SetLimit(5); l.InsertAt(ev(0xD1, 4), 0); l.Append(ev(0xD1, 0)); },
+         {4, 3, 2, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TKestrelEvents l;
+        l.SetLimit(3);
+        for (int n = 1; n <= 3; ++n)
+            l.InsertAt(ev(0xD1, n), 0);
+        l.SetCursor(2);
+        c.act(l);
+        EXPECT_EQ(ms(l), c.expect);
+        EXPECT_LT(l.Cursor(), std::max(1, l.Count()));
+    }
+}
+
+TEST(EventList, DefaultLimitHoldsADayAtOneEventASecond)
+{
+    TKestrelEvents l;
+    EXPECT_EQ(l.Limit(), TKestrelEvents::kDefaultLimit);
+    EXPECT_GE(TKestrelEvents::kDefaultLimit, 24 * 3600);
+    // A reset arrives after a day and a bit of arcs: it stays at the head,
+    // the oldest arcs went.
+    TEventData arc;
+    arc.Code = 0xA1;
+    TEventData first = arc;
+    first.Interval = 1;
+    l.InsertAt(first, 0);
+    for (int i = 1; i < TKestrelEvents::kDefaultLimit + 99; ++i)
+        l.InsertAt(arc, 0);
+    TEventData reset;
+    reset.Code = 0xD2;
+    l.InsertAt(reset, 0);
+    EXPECT_EQ(l.Count(), TKestrelEvents::kDefaultLimit);
+    TEventData head, last;
+    ASSERT_TRUE(l.At(0, head));
+    ASSERT_TRUE(l.At(l.Count() - 1, last));
+    EXPECT_EQ(head.Code, 0xD2);
+    EXPECT_EQ(last.Code, 0xA1);
+    EXPECT_EQ(last.Interval, 0);  // the very first arc was dropped
+}
+
+// Polled events go into a full list at the front and the count stays.
+TEST(EventList, PollIntoAFullListKeepsItAtItsLimit)
+{
+    Rig r;
+    r.cb().Events.SetLimit(10);
+    for (int i = 0; i < 25; ++i) {
+        Ev e;
+        e.Code = i == 24 ? 0xD2 : 0xA1;
+        e.B8 = 5;
+        e.S = i % 60;
+        ASSERT_GE(r.Poll(e), 0);
+    }
+    EXPECT_EQ(r.cb().Events.Count(), 10);
+    TEventData head;
+    ASSERT_TRUE(r.cb().Events.At(0, head));
+    EXPECT_EQ(head.Code, 0xD2);
+    EXPECT_EQ(r.cb().Uir[4].ChArc1.load(), 0);  // the reset at the head cleared the arcs
+    TEventData tail;
+    ASSERT_TRUE(r.cb().Events.At(9, tail));
+    EXPECT_EQ(tail.Seconds, 15);
 }
 
 }  // namespace

@@ -122,3 +122,50 @@ TEST(AcqPty, MissingPortOfOneBlockLeavesTheOtherBlocksLinkAlone)
 
 }  // namespace
 }  // namespace kestrel::sim::test
+
+#ifdef KESTREL_CONSOLE
+namespace kestrel::sim::test {
+namespace {
+
+// kestrel-console watch on a block that answers every poll with another
+// event: each cycle ends after 255 events and prints them, and an interrupt
+// ends the cycle under way at once instead of after its 255 polls.
+TEST(AcqPty, ConsoleWatchOnAFloodingBlockPrintsAndStops)
+{
+    using namespace std::chrono;
+    TTempDir dir;
+    TChildProcess sim;
+    ASSERT_TRUE(sim.Start({KESTREL_CBSIM}, {"XDG_CONFIG_HOME=" + dir.Path().string()}));
+    std::string pty;
+    ASSERT_TRUE(sim.ReadLine(pty)) << sim.Output();
+    sim.Send("inject flood");
+    sim.Send("status");
+    ASSERT_TRUE(sim.WaitFor("fault flood")) << sim.Output();
+
+    TChildProcess watch;
+    const auto t0 = steady_clock::now();
+    ASSERT_TRUE(watch.Start({KESTREL_CONSOLE, "--port", pty, "watch"}, {"XDG_CONFIG_HOME=" + dir.Path().string()}));
+    std::string line;
+    std::vector<std::string> lines;
+    while (lines.size() < 255 && watch.ReadLine(line, 60000))
+        lines.push_back(line);
+    // The first cycle's 255 polls, as measured here.
+    const double cycleMs = duration<double, std::milli>(steady_clock::now() - t0).count();
+    ASSERT_EQ(lines.size(), 255u) << watch.Output();
+    for (const std::string& l : lines)
+        ASSERT_EQ(l.rfind("C0;   Состояние выходов ЦБ (0", 0), 0u) << l;
+
+    // The next cycle has just begun: the interrupt must not wait for it.
+    const auto ts = steady_clock::now();
+    EXPECT_EQ(watch.StopWith(SIGINT, 60000), 0) << watch.Output();
+    const double stopMs = duration<double, std::milli>(steady_clock::now() - ts).count();
+    EXPECT_LT(stopMs, cycleMs / 4) << "cycle " << cycleMs << " ms";
+    while (watch.ReadLine(line, 2000)) {
+    }
+    EXPECT_NE(watch.Output().find("\nresult: "), std::string::npos) << watch.Output();
+    EXPECT_EQ(sim.StopWith(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::sim::test
+#endif

@@ -755,3 +755,63 @@ TEST(SimFaults, SilentBlock)
 
 }  // namespace
 }  // namespace kestrel::sim::test
+
+namespace kestrel::sim::test {
+namespace {
+
+// A flooding block: every poll finds another event (output 1 chattering),
+// after whatever was really queued; "times N" makes it N events.
+TEST(SimFaults, FloodingBlockAnswersEveryPollWithAnotherEvent)
+{
+    TRig rig;
+    std::string reply;
+    rig.cb.RaiseMtz(2);
+    ASSERT_TRUE(rig.bus.Command("inject flood times 3", reply)) << reply;
+    ASSERT_EQ(rig.cb.Faults().size(), 1u);
+    EXPECT_EQ(rig.cb.Faults()[0].Kind, FaultKind::Flood);
+    EXPECT_EQ(rig.Exchange(Short(0x47, 1)), kAckOnly);
+    bool fcb = true;
+    auto poll = [&] {
+        const Bytes a = rig.Exchange(Poll(fcb));
+        fcb = !fcb;
+        return a;
+    };
+    const Bytes real = poll();
+    ASSERT_EQ(real.size(), 21u);
+    EXPECT_EQ(real[7], EvMtz2);  // the real event first
+    EXPECT_EQ(real[4], 0x28);
+    const struct {
+        uint8_t c;
+        uint8_t outputs;
+    } flood[] = {{0x28, 0x01}, {0x28, 0x00}, {0x08, 0x01}};
+    for (const auto& f : flood) {
+        const Bytes a = poll();
+        ASSERT_EQ(a.size(), 21u);
+        EXPECT_EQ(a[4], f.c);
+        EXPECT_EQ(a[7], EvOutputs);
+        EXPECT_EQ(static_cast<uint8_t>(~a[8] & 0x3F), f.outputs);
+    }
+    EXPECT_EQ(poll(), kAckOnly);
+    // The flood went into the journal as well.
+    EXPECT_EQ(rig.cb.Journal().size(), 4u);
+
+    // Without a count it never ends; the same FCB again is the same answer,
+    // not one more event; "inject off" stops it.
+    ASSERT_TRUE(rig.bus.Command("inject flood", reply)) << reply;
+    for (int i = 0; i < 300; ++i) {
+        const Bytes a = poll();
+        ASSERT_EQ(a.size(), 21u) << i;
+        ASSERT_EQ(a[4], 0x28) << i;
+    }
+    const size_t journal = rig.cb.Journal().size();
+    fcb = !fcb;
+    const Bytes again = poll();
+    EXPECT_EQ(again.size(), 21u);
+    EXPECT_EQ(rig.cb.Journal().size(), journal);
+    ASSERT_TRUE(rig.bus.Command("inject off", reply));
+    EXPECT_EQ(poll(), kAckOnly);
+    EXPECT_EQ(rig.cb.PendingEvents(), 0u);
+}
+
+}  // namespace
+}  // namespace kestrel::sim::test

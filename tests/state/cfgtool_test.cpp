@@ -198,7 +198,7 @@ TEST(CfgTool, NewWithCbsWritesThatManyBlocks)
     ScratchDir dir;
     for (int n : {1, 2, 255}) {
         SCOPED_TRACE(n);
-        const std::string file = (dir / ("n" + std::to_string(n) + ".cfg")).string();
+        const std::string file = (dir / "n.cfg").string() + std::to_string(n);
         // The option may come before or after the file.
         const Result made = n == 2 ? Tool({"new", "--cbs", "2", file}) : Tool({"new", file, "--cbs", std::to_string(n)});
         ASSERT_EQ(made.rc, 0) << made.err;

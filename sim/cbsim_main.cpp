@@ -3,6 +3,9 @@
 //   kestrel-cbsim [--scenario FILE] [--address N ...] [--baud N]
 //                 [--register COMn] [--turnaround MS] [--trace] [--check-line]
 //
+// --scenario may be given more than once (say, one file per block); the
+// files are loaded in order and their times all count from the start.
+//
 // The first line of output is the terminal's path. Scenario commands may be
 // typed on standard input while it runs; Ctrl-C ends it.
 #include <unistd.h>
@@ -36,6 +39,7 @@ void Usage(FILE* f)
                  "                     [--turnaround MS] [--trace] [--check-line]\n"
                  "Serves simulated central blocks on a new pseudo-terminal and prints its path first.\n"
                  "--check-line: blocks hear only a PC whose terminal speed is theirs.\n"
+                 "--scenario may be repeated: the files are loaded in order.\n"
                  "Commands typed on standard input:\n%s\n",
                  kestrel::sim::TSimScenario::HelpText());
 }
@@ -83,7 +87,8 @@ int main(int argc, char** argv)
     using namespace kestrel::sim;
     TPtyServerOptions opt;
     opt.Addresses.clear();
-    std::string scenarioFile, comName;
+    std::vector<std::string> scenarioFiles;
+    std::string comName;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         long v;
@@ -98,7 +103,7 @@ int main(int argc, char** argv)
         } else if (a == "--scenario") {
             const char* s = next();
             if (!s) { Usage(stderr); return 2; }
-            scenarioFile = s;
+            scenarioFiles.push_back(s);
         } else if (a == "--address") {
             const char* s = next();
             if (!s || !ParseNumber(s, 1, 254, v)) {
@@ -147,24 +152,26 @@ int main(int argc, char** argv)
                 return 2;
             }
 
-    std::string scenario;
-    if (!scenarioFile.empty()) {
-        std::ifstream in(scenarioFile, std::ios::binary);
+    std::vector<std::string> scenarios;
+    for (const std::string& file : scenarioFiles) {
+        std::ifstream in(file, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "kestrel-cbsim: cannot read %s\n", scenarioFile.c_str());
+            std::fprintf(stderr, "kestrel-cbsim: cannot read %s\n", file.c_str());
             return 1;
         }
         std::stringstream ss;
         ss << in.rdbuf();
-        scenario = ss.str();
+        scenarios.push_back(ss.str());
     }
 
     kestrel::SystemClock& clock = kestrel::SystemClock::Instance();
     TPtyServer server(clock, opt, stdout);
     std::string error;
-    if (!scenario.empty() && !server.LoadScenario(scenario, error)) {
-        std::fprintf(stderr, "kestrel-cbsim: %s: %s\n", scenarioFile.c_str(), error.c_str());
-        return 1;
+    for (size_t i = 0; i < scenarios.size(); ++i) {
+        if (!scenarios[i].empty() && !server.LoadScenario(scenarios[i], error)) {
+            std::fprintf(stderr, "kestrel-cbsim: %s: %s\n", scenarioFiles[i].c_str(), error.c_str());
+            return 1;
+        }
     }
     std::string path;
     if (!server.OpenPty(path, error)) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# `make run`: the utility against the simulated central block, in a private
-# demo profile (its own settings store and configuration file under .demo/),
-# so the operator's own settings are never touched.
+# `make run`: the utility against a bus of two simulated central blocks
+# (addresses 1 and 2 on the one simulated port), in a private demo profile
+# (its own settings store and configuration file under .demo/), so the
+# operator's own settings are never touched.
 #
 #   tools/demo.sh [BUILD_DIR]
 set -euo pipefail
@@ -14,6 +15,7 @@ APP="$BUILD/src/app/kestrel-utilite"
 SIM="$BUILD/sim/kestrel-cbsim"
 GEN="$BUILD/tools/demo/kestrel-democfg"
 SCENARIO="$ROOT/sim/scenarios/demo.txt"
+SCENARIO2="$ROOT/sim/scenarios/demo-cb2.txt"
 DEMO="$ROOT/.demo"
 DEMO_CODE="1234"
 
@@ -42,8 +44,10 @@ fi
 export XDG_CONFIG_HOME="$DEMO/config"
 REG="$XDG_CONFIG_HOME/KestrelUtilite/registry/Software/KestrelUtilite"
 mkdir -p "$DEMO" "$REG/Cfg" "$REG/Password"
-CFG="$DEMO/demo.cfg"
-[ -f "$CFG" ] || "$GEN" "$CFG"
+# The file name carries the layout: a profile made by an older demo (one
+# block, demo.cfg) is not reused, so the second block always shows.
+CFG="$DEMO/demo-2cb.cfg"
+[ -f "$CFG" ] || "$GEN" --cbs 2 "$CFG"
 printf '%s' "$CFG" > "$REG/Cfg/Software%5CKestrelUtilite%5CCfg"
 [ -f "$REG/Password/Software%5CKestrelUtilite%5CPassword" ] ||
     printf '%s' "$DEMO_CODE" > "$REG/Password/Software%5CKestrelUtilite%5CPassword"
@@ -53,7 +57,8 @@ FIFO="$DEMO/sim.in"
 rm -f "$FIFO"
 mkfifo "$FIFO"
 exec 3<>"$FIFO"
-"$SIM" --scenario "$SCENARIO" --register COM1 <&3 >"$DEMO/sim.out" 2>"$DEMO/sim.log" &
+"$SIM" --address 1 2 --scenario "$SCENARIO" --scenario "$SCENARIO2" --register COM1 \
+    <&3 >"$DEMO/sim.out" 2>"$DEMO/sim.log" &
 SIM_PID=$!
 APP_PID=""
 
@@ -81,13 +86,18 @@ CODE=$(cat "$REG/Password/Software%5CKestrelUtilite%5CPassword")
 
 cat <<MSG
 Kestrel Utilite demo
-  simulated central block: $PTY, registered as COM1 (scenario sim/scenarios/demo.txt)
+  simulated blocks:        ЦБ 1 and ЦБ 2, addresses 1 and 2 on $PTY, registered as COM1
+                           (scenarios sim/scenarios/demo.txt and demo-cb2.txt; ЦБ 2 has an
+                            arc now and then: its entry in the block list turns red)
   demo profile:            $DEMO
                            (settings store $XDG_CONFIG_HOME/KestrelUtilite/registry,
                             configuration file $CFG)
   demo access code:        $CODE
   your own settings are not touched.
-  raise an alarm by hand:  echo "arc 5 2 mtz 1" > $FIFO      (see: echo help > $FIFO; log in $DEMO/sim.out)
+  raise an alarm by hand:  echo "arc 5 2 mtz 1" > $FIFO        (on ЦБ 1)
+                           echo "cb 2 arc 3 1 mtz 1" > $FIFO   (on ЦБ 2)
+                           echo "cb 2 reset" > $FIFO           (clears ЦБ 2 again)
+                           (see: echo help > $FIFO; log in $DEMO/sim.out)
   stop:                    close the window (or Настройки > Выход), or press Ctrl-C here.
 MSG
 

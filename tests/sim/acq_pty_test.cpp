@@ -31,6 +31,7 @@ public:
     void ClosePortForCb(int32_t cb) override { p_.ClosePortForCb(cb); }
     bool IsKnownCode(int32_t code) const override { return TCbProtocol::IsKnownCode(code); }
     void Dispatch(int32_t cb, int32_t code) override { p_.Dispatch(cb, code); }
+    void RunEventCycle(int32_t cb, const std::function<bool()>& stop) override { p_.ReqEventCycle(cb, stop); }
     std::map<int32_t, std::vector<int>> opens;
 
 private:

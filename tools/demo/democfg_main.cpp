@@ -1,27 +1,31 @@
-// kestrel-democfg FILE: writes the configuration of the demo installation
-// that sim/scenarios/demo.txt simulates (one CB at address 1 on COM1, 43 UIRs
-// present, UIRs 1-6 polled with their outputs on).
+// kestrel-democfg [--cbs N] FILE: writes the configuration of the demo
+// installation that sim/scenarios/demo.txt (and, for a second block,
+// demo-cb2.txt) simulate. One block (the default): at address 1 on COM1, 43
+// UIRs present, UIRs 1-6 polled with their outputs on. With --cbs N, N blocks
+// on the one line of COM1 at addresses 1..N, named "ЦБ 1" .. "ЦБ N", each
+// set up the same way.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
 
 #include "state/ConfigFile.h"
 #include "state/Cp1251.h"
 #include "state/Model.h"
 
-int main(int argc, char** argv)
+namespace {
+
+void SetUpBlock(kestrel::TCbData& cb, int index, bool named)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kestrel-democfg FILE\n");
-        return 2;
-    }
-    kestrel::TGlobalState state;
-    state.MarkAllUirsPresent();
-    kestrel::TCbData& cb = *state.Current();
-    cb.Name = kestrel::W1251("СБ №1 (демо)");
+    cb.Name = kestrel::W1251(named ? "ЦБ " + std::to_string(index + 1) : std::string("СБ №1 (демо)"));
     cb.PortNumber = 1;
-    cb.Address = 1;
+    cb.Address = static_cast<uint8_t>(index + 1);
     cb.Baud = 9600;
     for (int i = 0; i < kestrel::kUirCount; ++i) {
         kestrel::TUirData& u = cb.Uir[i];
+        u.Present = 1;
+        u.Number = static_cast<uint8_t>(i + 1);
         u.Name = kestrel::W1251("УИР №" + std::to_string(i + 1));
         if (i < 6) {
             u.PollEnabled = 1;
@@ -35,9 +39,51 @@ int main(int argc, char** argv)
                 u.InputFunction(n) = 3;
         }
     }
-    state.CfgFilePath = argv[1];
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: kestrel-democfg [--cbs N] FILE   (N blocks, 1..254)\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int count = 1;
+    bool named = false;
+    const char* file = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cbs") == 0) {
+            if (i + 1 >= argc)
+                return Usage();
+            char* end = nullptr;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || n < 1 || n > 254)  // one link address each
+                return Usage();
+            count = static_cast<int>(n);
+            named = true;
+        } else if (file == nullptr && argv[i][0] != '-') {
+            file = argv[i];
+        } else {
+            return Usage();
+        }
+    }
+    if (file == nullptr)
+        return Usage();
+
+    kestrel::TGlobalState state;
+    {
+        std::lock_guard lock(state.RecordLock);
+        state.EnsureAllocated(count);
+        state.CbCount = count;
+    }
+    for (int i = 0; i < count; ++i)
+        SetUpBlock(*state.Cb(i), i, named);
+    state.CfgFilePath = file;
     if (kestrel::WriteConfigFile(state) != 0) {
-        std::fprintf(stderr, "kestrel-democfg: cannot write %s\n", argv[1]);
+        std::fprintf(stderr, "kestrel-democfg: cannot write %s\n", file);
         return 1;
     }
     return 0;

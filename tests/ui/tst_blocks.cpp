@@ -333,12 +333,13 @@ void BlocksTest::journalWindowFollowsTheShownBlock()
     QCOMPARE(journal->StringGrid1->rowCount(), 5);
     QCOMPARE(journal->StringGrid1->item(4, 1)->text(), QStringLiteral("D1"));
 
-    // Back to block 1 with the window open.
-    f.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&f));
-    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(&f));
-    QTest::keyClick(&f, Qt::Key_PageUp, Qt::ControlModifier);
+    // Back to block 1 by the keys, pressed in the journal window itself.
+    journal->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(journal));
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(journal));
+    QTest::keyClick(journal->StringGrid1, Qt::Key_PageUp, Qt::ControlModifier);
     QCOMPARE(int(r.state.ShownCb), 0);
+    QCOMPARE(f.CbList()->currentIndex(), 0);
     QCOMPARE(journal->Actions().Rows(), rows(0));
 }
 

@@ -136,6 +136,12 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
     // The blocks in alarm, in one short line; empty with one block.
     alarmLine_ = new QLabel(status);
     alarmLine_->setObjectName(QStringLiteral("AlarmLine"));
+    QPalette alarmPal = alarmLine_->palette();
+    alarmPal.setColor(QPalette::WindowText, TTileBase::Red);
+    alarmLine_->setPalette(alarmPal);
+    QFont alarmFont = alarmLine_->font();
+    alarmFont.setBold(true);
+    alarmLine_->setFont(alarmFont);
     status->addWidget(alarmLine_, 1);
 
     BuildMenus();
@@ -276,6 +282,8 @@ void TMainForm::BuildCbList()
     cbList_->setIconSize(QSize(14, 14));
     cbList_->setFocusPolicy(Qt::ClickFocus);
     cbList_->setToolTip(Q("Центральный блок"));
+    cbListSeparator_ = toolBar1_->addSeparator();
+    cbListSeparator_->setVisible(false);
     cbListAction_ = toolBar1_->addWidget(cbList_);
     cbListAction_->setVisible(false);
     connect(cbList_, &QComboBox::activated, this, [this](int index) { ShowCb(index); });
@@ -283,11 +291,13 @@ void TMainForm::BuildCbList()
     nextCb_ = new QAction(this);
     nextCb_->setObjectName(QStringLiteral("NextCb"));
     nextCb_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
-    nextCb_->setShortcutContext(Qt::WindowShortcut);
+    // Also from the windows the main window owns (the journal shows the
+    // shown block too); a modal dialog blocks them.
+    nextCb_->setShortcutContext(Qt::ApplicationShortcut);
     prevCb_ = new QAction(this);
     prevCb_->setObjectName(QStringLiteral("PrevCb"));
     prevCb_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
-    prevCb_->setShortcutContext(Qt::WindowShortcut);
+    prevCb_->setShortcutContext(Qt::ApplicationShortcut);
     addAction(nextCb_);
     addAction(prevCb_);
     // With one block the keys do nothing, as before.
@@ -540,8 +550,10 @@ void TMainForm::SyncCbList()
     }
     // One block: the window looks and behaves as it always did.
     const bool several = count > 1;
-    if (cbListAction_->isVisible() != several)
+    if (cbListAction_->isVisible() != several) {
+        cbListSeparator_->setVisible(several);
         cbListAction_->setVisible(several);
+    }
     nextCb_->setEnabled(several);
     prevCb_->setEnabled(several);
 

@@ -222,6 +222,7 @@ private:
     bool fittedOnShow_ = false;
 
     QComboBox* cbList_ = nullptr;
+    QAction* cbListSeparator_ = nullptr;
     QAction* cbListAction_ = nullptr;
     QAction* nextCb_ = nullptr;
     QAction* prevCb_ = nullptr;

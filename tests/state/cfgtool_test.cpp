@@ -271,23 +271,3 @@ TEST(CfgTool, NewKeepsTheFileItReplaces)
     EXPECT_EQ(ReadBytes(dir / "k.cfg.damaged-1"), "not a configuration");
     EXPECT_EQ(dir.Entries(), (std::set<std::string>{"k.cfg", "k.cfg.damaged-1", "k.cfg.old-1", "k.cfg.old-2"}));
 }
-
-// The size limit at its boundary: a file of zeros reads as a CB count of 0
-// followed by bytes that are never read, which is valid up to the largest
-// size a configuration can have and refused one byte beyond it.
-TEST(CfgTool, LargestSizeIsTheLimit)
-{
-    ScratchDir dir;
-    const std::string file = (dir / "z.cfg").string();
-    WriteBytes(file, "");
-    std::filesystem::resize_file(file, kMaxConfigFileBytes);
-    Result r = Tool({"check", file});
-    EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_NE(r.out.find("ok, 0 CB(s), " + std::to_string(kMaxConfigFileBytes) + " bytes"), std::string::npos)
-        << r.out;
-    std::filesystem::resize_file(file, kMaxConfigFileBytes + 1);
-    r = Tool({"check", file});
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("larger than the largest valid configuration"), std::string::npos) << r.err;
-}

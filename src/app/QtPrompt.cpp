@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include "monitor/ui/FileTypes.h"
+
 namespace kestrel {
 
 namespace {
@@ -110,7 +112,9 @@ bool TQtPrompt::AccessPrompt()
 
 bool TQtPrompt::ChooseConfigFile(std::string& path)
 {
+    TRussianFileTypes types;
     QFileDialog dlg(owner_);
+    dlg.setIconProvider(&types);
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setNameFilter(QStringLiteral("*.cfg (*.cfg)"));

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QToolBar>
+#include <QTreeView>
 #include <QtTest>
 
 #include "UiTestSupport.h"
@@ -364,6 +365,15 @@ void LookTest::russianInEveryStandardDialog()
                    for (const QString& t : Texts(dialog))
                        if (English(t))
                            english << t;
+                   // The file list's type column ("Folder" in Qt's own texts).
+                   auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+                   QVERIFY(view && view->model());
+                   QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 0);
+                   for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+                       const QString type = view->model()->index(row, 2, view->rootIndex()).data().toString();
+                       if (English(type))
+                           english << type;
+                   }
                    Save(*dialog, "journal_save_dialog");
                    dialog->reject();
                });

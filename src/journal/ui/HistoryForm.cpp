@@ -13,6 +13,7 @@
 
 #include "journal/JournalRows.h"
 #include "monitor/PostRequest.h"
+#include "monitor/ui/FileTypes.h"
 #include "monitor/ui/MainForm.h"
 
 namespace kestrel {
@@ -157,7 +158,9 @@ void THistoryForm::Message(const std::string& text, const std::string& caption, 
 
 bool THistoryForm::ChooseExportFile(std::string& path)
 {
+    TRussianFileTypes types;
     QFileDialog dialog(this);
+    dialog.setIconProvider(&types);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDirectory(QDir::current());

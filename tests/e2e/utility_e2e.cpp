@@ -2,7 +2,7 @@
 // pseudo-terminal, in a temporary profile, on an X server (Xvfb); judged by
 // screenshots of the whole screen.
 //
-//   utility_e2e APP SIM DEMOCFG OUTDIR
+//   utility_e2e APP SIM DEMOCFG OUTDIR [BLOCKS]
 //
 // 1. the main window comes up and the wait window goes once the first poll
 //    has run; the polled UIRs show white circles;
@@ -10,6 +10,10 @@
 //    1.5 s of that shows the circle red;
 // 3. a second instance shows "Ошибка запуска." and the first runs on;
 // 4. the start-up time to a shown main window is printed.
+// With BLOCKS 2 the installation has two blocks (addresses 1 and 2 on the one
+// simulated port) and, instead of 2 and 3, an arc on block 2 while block 1 is
+// shown must appear in the status bar (red text) and leave block 1's tiles
+// alone.
 // Exit 77 (skipped) when the simulator is not built.
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +27,7 @@
 #include <optional>
 
 #include "monitor/ui/Tiles.h"
+#include "state/Model.h"
 
 namespace {
 
@@ -106,15 +111,27 @@ bool WaitWindowShown(const QImage& img, const QRect& area)
 
 QString ColourName(QRgb c) { return QColor(c).name(); }
 
+// Pixels of the tiles' red (the status bar's alarm line is drawn in it).
+int RedPixels(const QImage& img, const QRect& r)
+{
+    int n = 0;
+    const QRect in = r.intersected(img.rect());
+    for (int y = in.top(); y <= in.bottom(); ++y)
+        for (int x = in.left(); x <= in.right(); ++x)
+            n += (img.pixel(x, y) & 0xFFFFFF) == 0xFF0000 ? 1 : 0;
+    return n;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: utility_e2e APP SIM DEMOCFG OUTDIR\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: utility_e2e APP SIM DEMOCFG OUTDIR [BLOCKS]\n");
         return 2;
     }
+    const bool twoBlocks = argc == 6 && QByteArray(argv[5]) == "2";
     const QString appPath = QString::fromLocal8Bit(argv[1]);
     const QString simPath = QString::fromLocal8Bit(argv[2]);
     const QString genPath = QString::fromLocal8Bit(argv[3]);
@@ -134,7 +151,9 @@ int main(int argc, char** argv)
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString cfg = tmp.filePath(QStringLiteral("e2e.cfg"));
-    if (QProcess::execute(genPath, {cfg}) != 0) {
+    const QStringList genArgs = twoBlocks ? QStringList{QStringLiteral("--cbs"), QStringLiteral("2"), cfg}
+                                          : QStringList{cfg};
+    if (QProcess::execute(genPath, genArgs) != 0) {
         std::printf("FAIL: cannot write the configuration\n");
         return 1;
     }
@@ -152,7 +171,10 @@ int main(int argc, char** argv)
     QProcess sim;
     sim.setProcessEnvironment(env);
     sim.setProgram(simPath);
-    sim.setArguments({QStringLiteral("--register"), QStringLiteral("COM1")});
+    QStringList simArgs{QStringLiteral("--register"), QStringLiteral("COM1")};
+    if (twoBlocks)
+        simArgs << QStringLiteral("--address") << QStringLiteral("1") << QStringLiteral("2");
+    sim.setArguments(simArgs);
     sim.start();
     if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
         std::printf("FAIL: the simulator did not start\n");
@@ -165,12 +187,19 @@ int main(int argc, char** argv)
     Check(mapping.exists(), QStringLiteral("simulator on %1 registered as COM1").arg(pty));
     // Polled UIRs are known to the simulated block as well.
     sim.write("uir 1-6 poll=on output=on f=0,1,2 control=123\n");
+    if (twoBlocks) {
+        sim.write("cb 2 uir 1-6 poll=on output=on f=0,1,2 control=123\n");
+        sim.write("cb 2 journal clear\n");
+    }
     // A journal long enough that its fetch (the first poll) outlasts the
     // first status tick, which puts the wait window up.
     // (Records without a reset among them: a reset ends the fetch.)
     sim.write("journal clear\n");
-    for (int i = 0; i < 10; ++i)
-        sim.write("outputs 01\n");
+    for (int i = 0; i < 10; ++i) {
+        // With two blocks, events that raise no alarm: block 1 must stay
+        // quiet until block 2's arc.
+        sim.write(twoBlocks ? (i % 2 ? "power on\n" : "power off\n") : "outputs 01\n");
+    }
     sim.waitForBytesWritten(2000);
 
     QProcess utility;
@@ -180,7 +209,8 @@ int main(int argc, char** argv)
     clock.start();
     utility.start(appPath, {});
     utility.waitForStarted(5000);
-    const QString shotFile = outDir + QStringLiteral("/utility_e2e.png");
+    const QString shotFile = outDir + (twoBlocks ? QStringLiteral("/utility_e2e_2cb.png")
+                                                 : QStringLiteral("/utility_e2e.png"));
 
     // 1. The main window comes up; the wait window goes after the first poll.
     std::optional<QRect> area;
@@ -234,6 +264,43 @@ int main(int argc, char** argv)
     const QRgb unpolled = img.pixel(InputCentre(*first, *area, 9, 2));
     Check(QColor(unpolled) == QColor(192, 192, 192),
           QStringLiteral("UIR 10 input 2 silver, not polled (%1)").arg(ColourName(unpolled)));
+
+    if (twoBlocks) {
+        // An arc on block 2, not on screen: the status bar below the tile
+        // area names it in red; block 1's tiles stay as they are.
+        const QRect statusBar(area->left(), area->bottom() + 1, area->width(), 23);
+        Check(RedPixels(img, statusBar) == 0, QStringLiteral("status bar quiet before the arc"));
+        sim.write("cb 2 arc 5 2\n");
+        sim.waitForBytesWritten(2000);
+        QElapsedTimer t;
+        t.start();
+        bool named = false;
+        while (!named && t.elapsed() < 10000) {
+            img = Shot(shotFile);
+            named = RedPixels(img, statusBar) > 20;
+        }
+        Check(named, QStringLiteral("arc on block 2 named in red in the status bar (%1 ms)").arg(t.elapsed()));
+        const QRgb shown = img.pixel(target);
+        Check((shown & 0xFFFFFF) == 0xFFFFFF,
+              QStringLiteral("block 1's UIR 5 input 2 still white (%1)").arg(ColourName(shown)));
+        // Block 1's CB tile: its arc circle sits where input 2's does on a UIR tile.
+        QRect cbTile = *first;
+        const int step = first->width() + 5, cols = (area->right() - first->left() + 1 + 5) / step;
+        cbTile.moveTo(first->left() + (kestrel::kUirCount % cols) * step,
+                      first->top() + (kestrel::kUirCount / cols) * (first->height() + 5));
+        const QRgb cbArc = img.pixel(cbTile.topLeft() + (InputCentre(*first, *area, 0, 2) - first->topLeft()));
+        Check((cbArc & 0xFFFFFF) == 0xFFFFFF,
+              QStringLiteral("block 1's CB tile arc circle still white (%1)").arg(ColourName(cbArc)));
+        img.save(shotFile);
+        utility.terminate();
+        if (!utility.waitForFinished(5000))
+            utility.kill();
+        sim.terminate();
+        if (!sim.waitForFinished(5000))
+            sim.kill();
+        std::printf("%s (screenshot %s)\n", failures ? "FAILED" : "PASSED", qPrintable(shotFile));
+        return failures ? 1 : 0;
+    }
 
     // 2. The arc.
     sim.write("arc 5 2\n");

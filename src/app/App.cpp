@@ -10,6 +10,7 @@
 #include "link/SerialDeviceOs.h"
 #include "monitor/ProtocolAcqLink.h"
 #include "protocol/Protocol.h"
+#include "setup/ui/SetupWindows.h"
 #include "state/Clock.h"
 
 namespace kestrel {
@@ -50,6 +51,7 @@ int RunUtility()
     // (and released) by the main window.
     // The journal window: created hidden, owned by the main window.
     AttachHistoryForm(mainForm, *new THistoryForm(state, mainForm.WaitUi(), &mainForm));
+    AttachSetupWindows(mainForm, state, *store);
 
     if (mainForm.Startup(MakeDeviceAcquisition) == StartupResult::Exit) {
         mainForm.close();

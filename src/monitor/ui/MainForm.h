@@ -73,6 +73,8 @@ public:
     PostResult PostRequestAndWait(const PostArgs& args);
     IWaitUi& WaitUi();
     IUiHooks& Hooks() { return hooks_; }
+    // The questions and the access prompt, for the setup windows' access gates.
+    IPrompt& Prompt() { return prompt_; }
     TQtUiHooks& QtHooks() { return hooks_; }
 
     // Main window style: above other applications' windows, except while one

@@ -33,9 +33,9 @@ inline constexpr const char* kWriteQuestion = "Конфигурация УИР �
 inline constexpr const char* kBadUir = "Неверно задан номер УИР";
 inline constexpr const char* kCopyQuestion =
     "Изменение конфигурации УИР! Выбранным УИР будет отключен опрос! Продолжить?";
-// A configuration file that could not be written (the other setup windows
-// and the journal export say the same).
-inline constexpr const char* kCannotSave = "Невозможно сохранить данные!";
+// A configuration file that could not be written (the block setup window
+// says the same).
+inline constexpr const char* kCannotSave = "Ошибка записи файла конфигурации!";
 inline constexpr const char* kAllowed = "Разрешен";
 inline constexpr const char* kNotAllowed = "Не разрешен";
 inline constexpr const char* kYes = "Да";

@@ -360,7 +360,7 @@ TEST(SetupUirActions, FailedSaveIsReportedOnce)
     r.state.CfgFilePath = (r.dir / "no-such-folder" / "x.cfg").string();
     r.actions.Show(0, 0);
     r.actions.SaveFile();
-    EXPECT_EQ(r.view.messages, (std::vector<std::string>{"Невозможно сохранить данные!"}));
+    EXPECT_EQ(r.view.messages, (std::vector<std::string>{"Ошибка записи файла конфигурации!"}));
     r.view.messages.clear();
     r.state.CfgFilePath = (r.dir / "x.cfg").string();
     r.actions.SaveFile();

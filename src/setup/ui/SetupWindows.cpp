@@ -1,12 +1,14 @@
 #include "setup/ui/SetupWindows.h"
 
 #include "monitor/ui/MainForm.h"
+#include "setup/ui/SetupUirForm.h"
 
 namespace kestrel {
 
 void AttachSetupWindows(TMainForm& mainForm, TGlobalState& state, ISettingsStore& store)
 {
     // One line per window family; each creates its windows hidden.
+    AttachUirAndCfgWindows(mainForm, state, store);
     (void)mainForm;
     (void)state;
     (void)store;

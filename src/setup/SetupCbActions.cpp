@@ -8,16 +8,6 @@ namespace kestrel {
 
 namespace t = setup_cb_text;
 
-uint8_t ToBcd(int value)
-{
-    if (value < 0)
-        value = 0;
-    value %= 100;
-    return static_cast<uint8_t>((value % 10) + 16 * (value / 10));
-}
-
-int FromBcd(uint8_t b) { return 10 * (b / 16) + (b % 16); }
-
 bool PortBit(uint8_t funcByte, int port)
 {
     if (port < 1 || port > 6)

@@ -11,6 +11,7 @@
 
 #include "monitor/AcqLink.h"
 #include "monitor/PostRequest.h"
+#include "protocol/Protocol.h"
 #include "state/Model.h"
 #include "state/Prompt.h"
 
@@ -47,9 +48,7 @@ inline constexpr int32_t kReqSetSpeed = 19;
 inline constexpr int32_t kReqStopClock = 22;
 inline constexpr int32_t kReqWriteAllFuncTables = 103;
 
-// Packed BCD: tens in the high nibble.
-uint8_t ToBcd(int value);
-int FromBcd(uint8_t b);
+// Packed BCD (ToBcd, FromBcd) is the protocol's own.
 
 // Function byte: bit p-1 is output port p (1..6); bits 6 and 7 are kept.
 bool PortBit(uint8_t funcByte, int port);

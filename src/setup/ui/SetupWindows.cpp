@@ -2,6 +2,7 @@
 
 #include "monitor/ui/MainForm.h"
 #include "setup/ui/SetupUirForm.h"
+#include "setup/ui/SetupCbForm.h"
 
 namespace kestrel {
 
@@ -9,6 +10,7 @@ void AttachSetupWindows(TMainForm& mainForm, TGlobalState& state, ISettingsStore
 {
     // One line per window family; each creates its windows hidden.
     AttachUirAndCfgWindows(mainForm, state, store);
+    AttachSetupCbWindows(mainForm, state);
     (void)mainForm;
     (void)state;
     (void)store;

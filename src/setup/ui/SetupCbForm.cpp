@@ -16,6 +16,7 @@
 
 #include "journal/ui/HistoryForm.h"
 #include "monitor/ui/MainForm.h"
+#include "setup/ui/SetupUirForm.h"
 
 namespace kestrel {
 
@@ -159,13 +160,15 @@ TSetupCbForm::TSetupCbForm(TGlobalState& state, TMainForm& main, QWidget* parent
     bbResetCb = Button(this, "Сброс устройства", "bbResetCb");
     bbSetAddrBaud = Button(this, "Изменить адрес и скорость обмена", "bbSetAddrBaud");
     bbClose = Button(this, "Закрыть", "bbClose");
+    bbSetupUir = Button(this, "УИР", "bbSetupUir");
     auto* actionsGrid = new QGridLayout;
     actionsGrid->addWidget(bbGetDataFrUir, 0, 0);
     actionsGrid->addWidget(bbSendDataToUir, 0, 1);
     actionsGrid->addWidget(bbSaveUirCfg, 0, 2);
     actionsGrid->addWidget(bbResetCb, 1, 0);
     actionsGrid->addWidget(bbSetAddrBaud, 1, 1);
-    actionsGrid->addWidget(bbClose, 1, 2);
+    actionsGrid->addWidget(bbSetupUir, 1, 2);
+    actionsGrid->addWidget(bbClose, 2, 2);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(funcGroup);
@@ -193,6 +196,7 @@ TSetupCbForm::TSetupCbForm(TGlobalState& state, TMainForm& main, QWidget* parent
     connect(bbSetAddrBaud, &QPushButton::clicked, this, &TSetupCbForm::bbSetAddrBaudClick);
     connect(bbSetInitCfg, &QPushButton::clicked, this, &TSetupCbForm::bbSetInitCfgClick);
     connect(bbStopClock, &QPushButton::clicked, this, &TSetupCbForm::bbStopClockClick);
+    connect(bbSetupUir, &QPushButton::clicked, this, &TSetupCbForm::bbSetupUirClick);
     connect(bbClose, &QPushButton::clicked, this, &QWidget::hide);
 
     // The keys reach the window whichever of its controls has the focus.
@@ -439,6 +443,25 @@ void TSetupCbForm::bbSetInitCfgClick()
 }
 
 void TSetupCbForm::bbStopClockClick() { actions_->StopClock(cb_); }
+
+void TSetupCbForm::bbSetupUirClick()
+{
+    auto* uir = main_.findChild<TSetupUirForm*>();
+    if (!uir)
+        return;
+    const int cb = cb_;
+    // -1: the UIR window keeps its selection (the first entry when none).
+    uir->Display(cb, -1);
+    CentreOver(uir, this);
+    uir->show();
+    uir->raise();
+    PostArgs a = PostArgs::Standard(kReqReadUirConfig, 250);
+    a.Cb = cb;
+    a.WaitText = "Ждите! Идет получение конфигурации УИР!";
+    a.ErrorText = "Ошибка получения конфигурации УИР";
+    if (main_.PostRequestAndWait(a).Status != PostStatus::NotPosted)
+        uir->Display(cb, -1);
+}
 
 // -------------------------------------------------------------- service keys
 

@@ -71,6 +71,7 @@ public:
     QPushButton* bbSetAddrBaud = nullptr;
     QPushButton* bbSetInitCfg = nullptr;
     QPushButton* bbStopClock = nullptr;
+    QPushButton* bbSetupUir = nullptr;
     QPushButton* bbClose = nullptr;
     QTimer* Timer1 = nullptr;
 
@@ -96,6 +97,7 @@ public slots:
     void bbSetAddrBaudClick();
     void bbSetInitCfgClick();
     void bbStopClockClick();
+    void bbSetupUirClick();
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "monitor/ui/MainForm.h"
+#include "setup/ui/CfgForm.h"
 #include "setup/ui/ChSetupUirForm.h"
 #include "setup/ui/UirListForm.h"
 
@@ -265,7 +266,8 @@ TSetupUirForm* AttachSetupUirForm(TMainForm& main, TGlobalState& state)
 void AttachUirAndCfgWindows(TMainForm& main, TGlobalState& state, ISettingsStore& store)
 {
     (void)store;
-    AttachSetupUirForm(main, state);
+    TSetupUirForm* uir = AttachSetupUirForm(main, state);
+    AttachCfgForm(main, state, uir);
 }
 
 }  // namespace kestrel

@@ -157,6 +157,7 @@ private slots:
     void clockGoesOutInPackedBcd();
     void serviceKeysInBothLayouts();
     void uirButtonOpensTheUirWindowAndReadsItsConfiguration();
+    void openedFromTheConfigurationWindowAsksNoCode();
 };
 
 void SetupCbTest::tileClickReadsTheTablesAndShowsEachPanelByMode()
@@ -456,6 +457,27 @@ void SetupCbTest::uirButtonOpensTheUirWindowAndReadsItsConfiguration()
     f.bbSetupUir->click();
     QCOMPARE(r.prompt.log, std::vector<std::string>{"message:Ошибка получения конфигурации УИР"});
     QCOMPARE(int(r.Cb().UirReadError), 0);
+}
+
+void SetupCbTest::openedFromTheConfigurationWindowAsksNoCode()
+{
+    Rig r;
+    r.sim.SetUrovUnits(3);
+    QVERIFY(r.Start());
+    const uint32_t reads = r.sim.RequestCount(sim::SimCmd::ReadTable);
+    TSetupCbForm& f = *r.setup;
+    f.OpenFromCfg();
+    QVERIFY(f.isVisible());
+    QVERIFY(!f.NeedAccess());
+    QCOMPARE(r.sim.RequestCount(sim::SimCmd::ReadTable) - reads, 4u);
+    QCOMPARE(f.UrovText->text(), QStringLiteral("150"));
+    f.CheckBox1->click();  // unticked with no code asked
+    QCOMPARE(int(r.Cb().Enabled), 0);
+    QVERIFY(r.prompt.log.empty());
+    // Served no more: "Сброс устройства" posts nothing and says nothing.
+    f.bbResetCb->click();
+    QCOMPARE(r.sim.RequestCount(sim::SimCmd::ResetCb), 0u);
+    QVERIFY(r.prompt.log.empty());
 }
 
 QTEST_MAIN(SetupCbTest)

@@ -278,6 +278,22 @@ void TSetupCbForm::hideEvent(QHideEvent* e)
         actions_->NeedAccess = false;
 }
 
+void TSetupCbForm::OpenFromCfg()
+{
+    const int cb = state_.ShownCb;
+    main_.CentreOnTileArea(this);
+    show();
+    raise();
+    activateWindow();
+    actions_->NeedAccess = false;  // showing set it; the configuration window holds it off
+    PostArgs a = PostArgs::Standard(kReqReadAllFuncTables, 100);
+    a.Cb = cb;
+    a.WaitText = t::kWaitCbConfig;
+    a.ErrorText = t::kCbConfigFailed;
+    main_.PostRequestAndWait(a);
+    Display(cb, false);
+}
+
 // ------------------------------------------------------------------ the view
 
 bool TSetupCbForm::AccessPrompt()

@@ -39,6 +39,10 @@ public:
     // The system configuration window clears it while it is open.
     void SetNeedAccess(bool on) { actions_->NeedAccess = on; }
     bool NeedAccess() const { return actions_->NeedAccess; }
+    // The system configuration window's "Настройки ЦБ": shown over the tile
+    // area, no code asked while that window stays open, the tables read
+    // (while the block is served) and shown.
+    void OpenFromCfg();
     // The journal window whose clear button the service key toggles.
     void SetHistoryForm(THistoryForm* form) { history_ = form; }
     // The service keys; true when the key was one of them.

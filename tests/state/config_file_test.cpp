@@ -654,12 +654,19 @@ TEST(ConfigFile, CommitIsAtomicForLockHolders)
             }
         }
     });
+    // The reader looks before the first commit and again after the last, so
+    // it has looked whatever the scheduler does; how often it lands in
+    // between is up to the scheduler and is not judged.
+    while (seen.load() == 0)
+        std::this_thread::yield();
     for (int i = 0; i < 200; ++i) {
         st.CfgFilePath = (dir / (i % 2 ? "b.cfg" : "a.cfg")).string();
         ASSERT_EQ(ReadConfigFile(st), 0);
     }
+    const int before = seen.load();
+    while (seen.load() == before)
+        std::this_thread::yield();
     stop = true;
     reader.join();
     EXPECT_EQ(mixed, 0);
-    EXPECT_GT(seen, 0);
 }

@@ -158,6 +158,7 @@ private slots:
     void serviceKeysInBothLayouts();
     void uirButtonOpensTheUirWindowAndReadsItsConfiguration();
     void openedFromTheConfigurationWindowAsksNoCode();
+    void failedSaveIsReportedAndTheRecordKeepsTheChange();
 };
 
 void SetupCbTest::tileClickReadsTheTablesAndShowsEachPanelByMode()
@@ -478,6 +479,23 @@ void SetupCbTest::openedFromTheConfigurationWindowAsksNoCode()
     f.bbResetCb->click();
     QCOMPARE(r.sim.RequestCount(sim::SimCmd::ResetCb), 0u);
     QVERIFY(r.prompt.log.empty());
+}
+
+void SetupCbTest::failedSaveIsReportedAndTheRecordKeepsTheChange()
+{
+    Rig r;
+    QVERIFY(r.Start());
+    r.ClickCbTile();
+    TSetupCbForm& f = *r.setup;
+    r.state.CfgFilePath = r.temp.Path("missing-folder/1.cfg");
+    r.prompt.access = {true, true};
+    f.bbSaveUirCfg->click();
+    f.ComboBox1->setCurrentIndex(4);
+    emit f.ComboBox1->activated(4);
+    QCOMPARE(r.prompt.log, (std::vector<std::string>{"access", "message:Ошибка записи файла конфигурации!", "access",
+                                                      "message:Ошибка записи файла конфигурации!"}));
+    QCOMPARE(int(r.Cb().Address), 5);
+    QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("5"));
 }
 
 QTEST_MAIN(SetupCbTest)

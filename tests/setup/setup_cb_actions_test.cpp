@@ -187,25 +187,6 @@ TEST(SetupCbActions, ClockWriteCarriesPackedBcdAndNeedsAYear)
     EXPECT_EQ(r.ui.served.size(), 1u);
 }
 
-TEST(SetupCbActions, RefusedCodeLeavesEnabledAndFile)
-{
-    Rig r;
-    r.actions.NeedAccess = true;
-    r.view.access = {false};
-    EXPECT_FALSE(r.actions.SetEnabled(0, false));
-    EXPECT_EQ(r.cb().Enabled.load(), 1);
-    EXPECT_EQ(r.saves, 0);
-    r.view.access = {true};
-    EXPECT_TRUE(r.actions.SetEnabled(0, false));
-    EXPECT_EQ(r.cb().Enabled.load(), 0);
-    EXPECT_EQ(r.saves, 1);
-    // Without NeedAccess nothing asks.
-    r.actions.NeedAccess = false;
-    r.view.log.clear();
-    EXPECT_TRUE(r.actions.SetEnabled(0, true));
-    EXPECT_EQ(r.view.log, std::vector<std::string>{});
-}
-
 TEST(SetupCbActions, FailedSaveIsReportedAndRecordKeepsValue)
 {
     Rig r;
@@ -218,17 +199,6 @@ TEST(SetupCbActions, FailedSaveIsReportedAndRecordKeepsValue)
     // Cancel changes nothing and writes nothing.
     r.view.mtz = {MtzAnswer::Cancel};
     EXPECT_FALSE(r.actions.SetMtz(0));
-    EXPECT_EQ(r.saves, 1);
-}
-
-TEST(SetupCbActions, Address255StaysInMemory)
-{
-    Rig r;
-    EXPECT_TRUE(r.actions.SetAddressItem(0, kAddressItem255));
-    EXPECT_EQ(r.cb().Address.load(), 255);
-    EXPECT_EQ(r.saves, 0);
-    EXPECT_TRUE(r.actions.SetAddressItem(0, 6));
-    EXPECT_EQ(r.cb().Address.load(), 7);
     EXPECT_EQ(r.saves, 1);
 }
 

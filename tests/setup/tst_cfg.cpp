@@ -17,6 +17,7 @@
 #include "monitor/ui/Tiles.h"
 #include "protocol/Protocol.h"
 #include "setup/ui/CfgForm.h"
+#include "setup/ui/SetupCbForm.h"
 #include "setup/ui/FileCfgForm.h"
 #include "setup/ui/SetupUirForm.h"
 #include "state/ConfigFile.h"
@@ -41,6 +42,7 @@ struct Rig {
     std::unique_ptr<TMainForm> form;
     TSetupUirForm* uirForm = nullptr;
     TCfgForm* cfg = nullptr;
+    TSetupCbForm* cbForm = nullptr;
 
     Rig() : sim(bus.Attach(1, {})) {}
 
@@ -55,6 +57,7 @@ struct Rig {
             return false;
         form = std::make_unique<TMainForm>(state, *temp.store, prompt);
         uirForm = AttachSetupUirForm(*form, state);
+        cbForm = AttachSetupCbWindows(*form, state);
         cfg = AttachCfgForm(*form, state, uirForm);
         const AcquisitionFactory factory = [this](TGlobalState& s, IUiHooks& h) {
             auto acq = std::make_unique<TAcquisition>();
@@ -310,8 +313,15 @@ private slots:
         r.uirForm->Display(0, 0);
         r.uirForm->bbSaveUirCfg->click();
         QCOMPARE(r.Accesses(), 1);
+        // "Настройки ЦБ": the block window reads its tables and asks no code either.
+        const uint32_t tables = r.sim.RequestCount(sim::SimCmd::ReadTable);
+        r.cfg->bbSetupCb->click();
+        QVERIFY(r.cbForm->isVisible());
+        QVERIFY(r.sim.RequestCount(sim::SimCmd::ReadTable) > tables);
+        QVERIFY(!r.cbForm->NeedAccess());
         r.cfg->bbOk->click();
         QVERIFY(r.uirForm->NeedAccess());
+        QVERIFY(r.cbForm->NeedAccess());
         r.uirForm->bbSaveUirCfg->click();
         QCOMPARE(r.Accesses(), 2);
     }

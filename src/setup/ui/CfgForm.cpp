@@ -249,25 +249,8 @@ void TCfgForm::bbSetupUirClick()
 
 void TCfgForm::bbSetupCbClick()
 {
-    auto* cbForm = main_.findChild<TSetupCbForm*>();
-    if (!cbForm)
-        return;
-    const int32_t cb = state_.ShownCb;
-    main_.CentreOnTileArea(cbForm);
-    cbForm->show();
-    cbForm->raise();
-    cbForm->activateWindow();
-    // It sets its own flag when shown; this window's opening clears it again.
-    cbForm->SetNeedAccess(false);
-    PostArgs a = PostArgs::Standard(kReqReadAllFuncTables, 100);
-    a.Cb = cb;
-    a.WaitText = "Ждите! Идет получение конфигурации ЦБ!";
-    a.ErrorText = "Ошибка получения конфигурации ЦБ";
-    main_.PostRequestAndWait(a);
-    if (main_.MessageForm()->isVisible())
-        main_.MessageForm()->hide();
-    cbForm->Display(cb, true);
-    cbForm->SetNeedAccess(false);
+    if (auto* cbForm = main_.findChild<TSetupCbForm*>())
+        cbForm->OpenFromCfg();
 }
 
 TCfgForm* AttachCfgForm(TMainForm& main, TGlobalState& state, TSetupUirForm* uirForm)

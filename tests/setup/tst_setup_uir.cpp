@@ -235,7 +235,14 @@ private slots:
         ch->bbCancel->click();
         QVERIFY(r.form.ListBox1->isEnabled());
         r.form.Timer1Timer();
-        QCOMPARE(r.uir(2).PollEnabled.load(), 0);
+        QCOMPARE(r.uir(2).PollEnabled.load(), uint8_t(0));
+        // "Закрыть" with the dialog open closes it unconfirmed and frees the list.
+        r.form.BitBtn2->click();
+        QVERIFY(ch->isVisible());
+        r.form.bbClose->click();
+        QVERIFY(!ch->isVisible());
+        QVERIFY(!ch->Accepted);
+        QVERIFY(r.form.ListBox1->isEnabled());
     }
 
     void ApplyToSelectedCopiesToTwoAndThreeOnly()

@@ -1,6 +1,7 @@
 #include "setup/ui/SetupUirForm.h"
 
 #include <QGridLayout>
+#include <QHideEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -210,6 +211,17 @@ void TSetupUirForm::Timer1Timer()
         list_->Accepted = false;
         actions_->ApplyCopy(list_->Checked());
     }
+}
+
+void TSetupUirForm::hideEvent(QHideEvent* e)
+{
+    QWidget::hideEvent(e);
+    if (e->spontaneous())
+        return;  // minimised: the dialogs come back with the window
+    if (ch_->isVisible())
+        ch_->close();
+    if (list_->isVisible())
+        list_->bbCancelClick();
 }
 
 void TSetupUirForm::ListBox1Click() { actions_->Select(ListBox1->currentRow()); }

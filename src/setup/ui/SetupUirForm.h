@@ -75,6 +75,10 @@ public slots:
     void BitBtn1Click();
     void bbSetInitCfgClick();
 
+protected:
+    // Hiding the window closes its dialogs unconfirmed.
+    void hideEvent(QHideEvent* e) override;
+
 private:
     void PlaceDialog(QWidget* d, bool centredVertically);
 

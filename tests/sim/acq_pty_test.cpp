@@ -16,6 +16,7 @@
 #include "monitor/GetDataThread.h"
 #include "monitor/ProtocolAcqLink.h"
 #include "protocol/Protocol.h"
+#include "sim/AnsweredDevice.h"
 #include "sim/SimProcess.h"
 #include "state/SettingsStoreFile.h"
 #include "state/UiHooks.h"
@@ -47,7 +48,7 @@ TEST(AcqPty, MissingPortOfOneBlockLeavesTheOtherBlocksLinkAlone)
     const auto scenario = dir.Path() / "scenario.txt";
     std::ofstream(scenario) << "uir 5 poll=on control=123\njournal 2\n";
     TChildProcess sim;
-    ASSERT_TRUE(sim.Start({KESTREL_CBSIM, "--scenario", scenario.string(), "--register", "COM1"},
+    ASSERT_TRUE(sim.Start({KESTREL_CBSIM, "--scenario", scenario.string(), "--register", "COM1", "--trace"},
                           {"XDG_CONFIG_HOME=" + dir.Path().string()}));
     std::string pty;
     ASSERT_TRUE(sim.ReadLine(pty)) << sim.Output();
@@ -57,9 +58,12 @@ TEST(AcqPty, MissingPortOfOneBlockLeavesTheOtherBlocksLinkAlone)
     std::ofstream(ports / "COM5") << (dir.Path() / "no-such-tty").string();
 
     TFileSettingsStore store(registry);
-    auto device = MakeOsSerialDevice(MakeSettingsPortResolver(store));
+    auto os = MakeOsSerialDevice(MakeSettingsPortResolver(store));
+    // Each exchange gets its whole answer, however late a busy host lets
+    // the simulator run: a late answer would be read by the next exchange.
+    TAnsweredDevice device(*os, sim);
     TGlobalState state;
-    TComPort port(*device);
+    TComPort port(device);
     IUiHooks hooks;
     TCbProtocol proto(state, port, SystemClock::Instance(), hooks);
     OpenRecordingLink link(proto);

@@ -40,31 +40,6 @@ std::string TickRun(int ticked, char rest = '.')
 
 }  // namespace
 
-TEST(CfgActions, TickRuleAtTenAndFortyThree)
-{
-    Rig r;
-    r.PresentRun(43);
-    r.cfg.Prepare(0);
-    EXPECT_EQ(r.Picture(), std::string(43, '1'));
-    EXPECT_FALSE(r.cfg.ApplyEnabled);
-    // Unticking 10 unticks and disables 11..43.
-    r.cfg.Click(9, false);
-    EXPECT_EQ(r.Picture(), TickRun(9));
-    EXPECT_TRUE(r.cfg.ApplyEnabled);
-    EXPECT_TRUE(r.cfg.UirTicksChanged);
-    // Ticking 10 again enables 11 only.
-    r.cfg.Click(9, true);
-    EXPECT_EQ(r.Picture(), TickRun(10));
-    // 43: unticking touches nothing else; ticking it has no box above.
-    Rig s;
-    s.PresentRun(43);
-    s.cfg.Prepare(0);
-    s.cfg.Click(42, false);
-    EXPECT_EQ(s.Picture(), TickRun(42));
-    s.cfg.Click(42, true);
-    EXPECT_EQ(s.Picture(), std::string(43, '1'));
-}
-
 TEST(CfgActions, OpeningFollowsPresentInOrder)
 {
     struct Case {
@@ -86,32 +61,6 @@ TEST(CfgActions, OpeningFollowsPresentInOrder)
         EXPECT_EQ(r.Picture(), c.picture) << c.present.size();
         EXPECT_FALSE(r.cfg.UirTicksChanged);
     }
-}
-
-TEST(CfgActions, CancelKeepsPresentApplyWritesAndRelayouts)
-{
-    Rig r;
-    r.PresentRun(43);
-    r.cfg.Prepare(0);
-    r.cfg.Click(6, false);
-    r.cfg.Cancel();
-    for (const TUirData& u : r.cb().Uir)
-        EXPECT_EQ(u.Present.load(), 1);
-    EXPECT_EQ(r.saves, 0);
-    EXPECT_EQ(r.relayouts, 0);
-
-    r.cfg.Prepare(0);
-    r.cfg.Click(6, false);
-    r.cfg.Apply();
-    for (int i = 0; i < kUirCount; ++i)
-        EXPECT_EQ(r.cb().Uir[static_cast<size_t>(i)].Present.load(), i < 6 ? 1 : 0) << i;
-    EXPECT_EQ(r.saves, 1);
-    EXPECT_EQ(r.relayouts, 1);
-    EXPECT_TRUE(r.cfg.CfgApplied);
-    // Applying again without a click writes the file but leaves the tiles.
-    r.cfg.Apply();
-    EXPECT_EQ(r.saves, 2);
-    EXPECT_EQ(r.relayouts, 1);
 }
 
 TEST(CfgActions, PortAndSpeedAtOnceAndOnTheStatusTick)

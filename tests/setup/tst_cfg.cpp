@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QtTest>
@@ -194,6 +195,27 @@ private slots:
         r.form->Timer1Timer();
         QVERIFY(!r.cfg->bbApply->isEnabled());
         QVERIFY(!r.cfg->Actions().CfgApplied);
+    }
+
+    void FailedSaveIsReportedOnce()
+    {
+        Rig r;
+        QVERIFY(r.Start(43));
+        r.Open();
+        r.state.CfgFilePath = r.temp.Path("no-such-folder/x.cfg");
+        r.cfg->CheckBox[20]->click();
+        QStringList shown;
+        QTimer::singleShot(50, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown << box->windowTitle() + ": " + box->text();
+                box->accept();
+            }
+        });
+        r.cfg->bbApply->click();
+        QCOMPARE(shown, QStringList{"Внимание!: Ошибка записи файла конфигурации!"});
+        // The ticks are applied all the same.
+        QCOMPARE(r.Cb().Uir[20].Present.load(), uint8_t(0));
+        QCOMPARE(r.Cb().Uir[19].Present.load(), uint8_t(1));
     }
 
     void PortAndSpeedAtOnceEvenAfterCancel()

@@ -1,6 +1,7 @@
 // termios device: raw 8-bit I/O, no flow control, reads that return at once,
 // and an exclusive open (TIOCEXCL for other openers, flock for everybody).
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -238,6 +239,34 @@ std::string DefaultPortPath(int32_t portNumber)
 std::unique_ptr<ISerialDevice> MakeOsSerialDevice(PortPathResolver resolver)
 {
     return std::make_unique<SerialDeviceLinux>(std::move(resolver));
+}
+
+std::string PortOpenErrorText(uint32_t osError)
+{
+    switch (osError) {
+    case 0:
+        return "no error";
+    case EACCES:
+    case EPERM:
+        return "permission denied: the user must be in the dialout group "
+               "(sudo usermod -aG dialout $USER, then log in again)";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "no such device (adapter unplugged? see kestrel-cfg ports)";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "the port is in use by another program";
+    default:
+        return std::strerror(static_cast<int>(osError));
+    }
+}
+
+uint32_t CheckPortAccess(const std::string& path)
+{
+    if (::access(path.c_str(), R_OK | W_OK) == 0)
+        return 0;
+    return static_cast<uint32_t>(errno);
 }
 
 }  // namespace kestrel

@@ -31,4 +31,13 @@ std::string PortPathFromSettings(const ISettingsStore& store, int32_t portNumber
 // A resolver over PortPathFromSettings; the store must outlive the device.
 PortPathResolver MakeSettingsPortResolver(const ISettingsStore& store);
 
+// What an OS error from opening a port means to the operator, one line, no
+// trailing newline. Linux: a permission error names the dialout group.
+std::string PortOpenErrorText(uint32_t osError);
+
+// 0 when the device at path could be opened for reading and writing by this
+// user, else the OS error an open would give (no open is made: that would
+// change the modem lines of a port in use). Windows: always 0.
+uint32_t CheckPortAccess(const std::string& path);
+
 }  // namespace kestrel

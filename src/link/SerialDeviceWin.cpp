@@ -104,4 +104,27 @@ std::unique_ptr<ISerialDevice> MakeOsSerialDevice(PortPathResolver)
     return std::make_unique<SerialDeviceWin>();
 }
 
+std::string PortOpenErrorText(uint32_t osError)
+{
+    switch (osError) {
+    case 0:
+        return "no error";
+    case ERROR_ACCESS_DENIED:
+        return "access denied: the port is in use by another program";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "no such port (adapter unplugged?)";
+    default: {
+        char b[48];
+        std::snprintf(b, sizeof b, "system error %lu", static_cast<unsigned long>(osError));
+        return b;
+    }
+    }
+}
+
+uint32_t CheckPortAccess(const std::string&)
+{
+    return 0;
+}
+
 }  // namespace kestrel

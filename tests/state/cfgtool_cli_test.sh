@@ -34,4 +34,11 @@ expect 1 "new in a missing folder" -- "$tool" new "$dir/no/1.cfg"
 mkfifo "$dir/fifo.cfg"
 expect 1 "show of a FIFO, at once" -- timeout 10 "$tool" show "$dir/fifo.cfg"
 grep -q 'not a plain file' "$dir/err" || { echo "FAIL: FIFO: $(cat "$dir/err")"; fail=1; }
+
+# The port mapping goes to the user's settings store, where the utility reads it.
+expect 0 "port" -- env XDG_CONFIG_HOME="$dir/xdg" "$tool" port COM2 /dev/ttyUSB7
+[ "$(cat "$dir/xdg/KestrelUtilite/registry/Software/KestrelUtilite/Ports/COM2" 2>/dev/null)" = /dev/ttyUSB7 ] ||
+    { echo "FAIL: port COM2 not stored in the user's store"; fail=1; }
+expect 0 "ports" -- env XDG_CONFIG_HOME="$dir/xdg" "$tool" ports
+grep -q '^COM2 = /dev/ttyUSB7' "$dir/out" || { echo "FAIL: ports: $(cat "$dir/out")"; fail=1; }
 exit $fail

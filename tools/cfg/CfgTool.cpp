@@ -1,12 +1,20 @@
 #include "CfgTool.h"
 
+#include <cctype>
 #include <cstdio>
+#include <memory>
+#include <algorithm>
 #include <filesystem>
+#include <system_error>
 #include <ostream>
 #include <sstream>
 
+#include "link/SerialDeviceOs.h"
 #include "state/Cp1251.h"
 #include "state/FileIo.h"
+#ifndef _WIN32
+#include "state/SettingsStoreFile.h"
+#endif
 
 namespace kestrel::cfgtool {
 
@@ -17,6 +25,9 @@ constexpr const char* kUsage =
     "       kestrel-cfg new FILE [--cbs N]     write a new configuration: one CB with its 43 UIRs,\n"
     "                                          or N CBs (1..255) at addresses 1..N named \"ЦБ 1\"..\"ЦБ N\"\n"
     "       kestrel-cfg check FILE             validate the file\n"
+    "       kestrel-cfg port COMn PATH         use the device PATH for COMn (Linux), e.g. /dev/ttyUSB0 or\n"
+    "                                          /dev/serial/by-id/...; PATH default: back to /dev/ttyS(n-1)\n"
+    "       kestrel-cfg ports                  list the mapped ports and the serial devices present\n"
     "       kestrel-cfg --help | -h            this text\n"
     "new keeps an existing FILE's bytes first, in FILE.damaged-N (not a readable configuration)\n"
     "or FILE.old-N (a readable one), N = 1, 2, ...: the first free name.\n"
@@ -225,7 +236,141 @@ void Show(const std::vector<TCbSettings>& cbs, std::ostream& out)
     }
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+namespace {
+
+#ifndef _WIN32
+const std::string kPortsKey = "Software\\KestrelUtilite\\Ports";
+
+// The port mapping lives in the file store only; a registry system names its
+// ports itself.
+TFileSettingsStore* PortStore(ISettingsStore* store, std::ostream& err)
+{
+    auto* files = dynamic_cast<TFileSettingsStore*>(store);
+    if (!files)
+        err << "kestrel-cfg: this system names its serial ports itself (\\\\.\\COMn); there is nothing to map\n";
+    else if (files->Root().empty())
+        err << "kestrel-cfg: no settings folder: neither XDG_CONFIG_HOME nor HOME is set\n";
+    else
+        return files;
+    return nullptr;
+}
+
+// " (missing)", " (no permission: ...)" or "" for a device path.
+std::string PortState(const std::string& path)
+{
+    const uint32_t e = CheckPortAccess(path);
+    return e == 0 ? std::string() : " (" + PortOpenErrorText(e) + ")";
+}
+
+int CmdPort(const std::string& name, const std::string& path, ISettingsStore* store, std::ostream& out,
+            std::ostream& err)
+{
+    const int n = ParsePortName(name);
+    if (n == 0)
+        return UsageError("'" + name + "' is not a port name COM1..COM255", err);
+    TFileSettingsStore* files = PortStore(store, err);
+    if (!files)
+        return kExitBadFile;
+    const std::filesystem::path file = files->ValueFile(kPortsKey, "COM" + std::to_string(n));
+    std::error_code ec;
+    if (path == "default") {
+        std::filesystem::remove(file, ec);
+        if (ec) {
+            err << "kestrel-cfg: " << ShowPath(file) << ": cannot remove: " << ec.message() << "\n";
+            return kExitBadFile;
+        }
+        out << "COM" << n << " = " << DefaultPortPath(n) << " (default)\n";
+        return kExitOk;
+    }
+    if (path.empty() || path.front() != '/' || path.find_first_of("\r\n") != std::string::npos)
+        return UsageError("the device must be an absolute path such as /dev/ttyUSB0, not '" + path + "'", err);
+    std::filesystem::create_directories(file.parent_path(), ec);
+    if (ReplaceFileAtomically(file, path) != ReplaceFileResult::Ok) {
+        err << "kestrel-cfg: " << ShowPath(file) << ": cannot write the port setting\n";
+        return kExitBadFile;
+    }
+    // Saved either way: an adapter may be mapped before it is plugged in.
+    out << "COM" << n << " = " << path << PortState(path) << "\n";
+    return kExitOk;
+}
+
+int CmdPorts(ISettingsStore* store, std::ostream& out, std::ostream& err)
+{
+    TFileSettingsStore* files = PortStore(store, err);
+    if (!files)
+        return kExitBadFile;
+    std::vector<int> mapped;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(files->KeyFolder(kPortsKey), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const int n = ParsePortName(ShowPath(it->path().filename()));
+        if (n != 0 && !PortPathFromSettings(*files, n).empty())
+            mapped.push_back(n);
+    }
+    std::sort(mapped.begin(), mapped.end());
+    for (int n : mapped) {
+        const std::string path = PortPathFromSettings(*files, n);
+        out << "COM" << n << " = " << path << PortState(path) << "\n";
+    }
+    out << (mapped.empty() ? "every" : "every other") << " COMn = /dev/ttyS(n-1)\n";
+    // What is plugged in, by its stable name first.
+    std::vector<std::string> seen;
+    for (std::filesystem::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ec2;
+        const auto target = std::filesystem::canonical(it->path(), ec2);
+        seen.push_back(ShowPath(it->path()) + (ec2 ? std::string() : " -> " + ShowPath(target)));
+    }
+    ec.clear();
+    for (std::filesystem::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string leaf = ShowPath(it->path().filename());
+        if (leaf.rfind("ttyUSB", 0) == 0 || leaf.rfind("ttyACM", 0) == 0)
+            seen.push_back(ShowPath(it->path()));
+    }
+    std::sort(seen.begin(), seen.end());
+    out << "serial adapters present:" << (seen.empty() ? " none" : "") << "\n";
+    for (const std::string& s : seen)
+        out << "  " << s << PortState(s.substr(0, s.find(" -> "))) << "\n";
+    return kExitOk;
+}
+
+#else
+// Windows names its serial ports itself (\\.\COMn).
+int CmdPort(const std::string& name, const std::string&, ISettingsStore*, std::ostream&, std::ostream& err)
+{
+    if (ParsePortName(name) == 0)
+        return UsageError("'" + name + "' is not a port name COM1..COM255", err);
+    err << "kestrel-cfg: this system names its serial ports itself (\\\\.\\COMn); there is nothing to map\n";
+    return kExitBadFile;
+}
+
+int CmdPorts(ISettingsStore*, std::ostream&, std::ostream& err)
+{
+    err << "kestrel-cfg: this system names its serial ports itself (\\\\.\\COMn); there is nothing to map\n";
+    return kExitBadFile;
+}
+#endif
+
+}  // namespace
+
+int ParsePortName(const std::string& name)
+{
+    if (name.size() < 4 || name.size() > 6)
+        return 0;
+    for (int i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i])
+            return 0;
+    if (name[3] == '0')
+        return 0;
+    int n = 0;
+    for (std::size_t i = 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        n = n * 10 + (name[i] - '0');
+    }
+    return n <= 255 ? n : 0;
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, ISettingsStore* store)
 {
     for (const std::string& a : args)
         if (a == "--help" || a == "-h") {
@@ -235,6 +380,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (args.size() == 1 && args[0] == "help") {
         out << kUsage;
         return kExitOk;
+    }
+    if (!args.empty() && (args[0] == "port" || args[0] == "ports")) {
+        const bool one = args[0] == "port";
+        if (args.size() != (one ? 3u : 1u))
+            return UsageError(one ? "port needs COMn and a device path" : "ports takes no arguments", err);
+        std::unique_ptr<ISettingsStore> own;
+        if (!store) {
+            own = MakeUserSettingsStore();
+            store = own.get();
+        }
+        return one ? CmdPort(args[1], args[2], store, out, err) : CmdPorts(store, out, err);
     }
     // The command, its file and, for new, --cbs N in any order after it.
     std::vector<std::string> plain;

@@ -6,6 +6,9 @@
 //                                    "ЦБ 1".."ЦБ N"; an existing FILE keeps
 //                                    its bytes in FILE.damaged-N / .old-N
 //   kestrel-cfg check FILE           validate; report unusual values as warnings
+//   kestrel-cfg port COMn PATH       map COMn to a device (Linux), e.g. a USB
+//                                    adapter; PATH "default" drops the mapping
+//   kestrel-cfg ports                the mapped ports and the serial devices seen
 //   kestrel-cfg --help | -h          the usage, on standard output
 // Exit status: 0 success, 1 bad or unreadable file (or one that cannot be
 // written), 2 bad usage.
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "state/ConfigFile.h"
+#include "state/SettingsStore.h"
 
 namespace kestrel::cfgtool {
 
@@ -21,8 +25,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitBadFile = 1;
 constexpr int kExitUsage = 2;
 
-// args without the program name.
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// args without the program name. store: the settings store the port
+// commands use; null means the current user's.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        ISettingsStore* store = nullptr);
+
+// "COMn" (any case), n 1..255 -> n; else 0.
+int ParsePortName(const std::string& name);
 
 // The records `new` writes: cbs 0 is the default one-CB file; 1..255 are that
 // many CBs, each with the defaults of a new one, at addresses 1..cbs and named

@@ -122,8 +122,9 @@ int main(int argc, char** argv)
             const int opened = proto.OpenPortForCb(0);
             if (cb.LastPortError.load() != 0) {
                 proto.ClosePortForCb(0);
-                std::fprintf(stderr, "kestrel-console: cannot open the port (error %lu)\n",
-                             static_cast<unsigned long>(cb.LastPortError.load()));
+                std::fprintf(stderr, "kestrel-console: cannot open the port (error %lu): %s\n",
+                             static_cast<unsigned long>(cb.LastPortError.load()),
+                             PortOpenErrorText(cb.LastPortError.load()).c_str());
                 return Finish(opened < 0 ? opened : -6);
             }
             result = proto.ReqEventCycle(0, stop);
@@ -142,6 +143,9 @@ int main(int argc, char** argv)
     if (cb.LastPortError.load() != 0) {
         proto.ClosePortForCb(0);
         std::fflush(stdout);
+        std::fprintf(stderr, "kestrel-console: cannot open the port (error %lu): %s\n",
+                     static_cast<unsigned long>(cb.LastPortError.load()),
+                     PortOpenErrorText(cb.LastPortError.load()).c_str());
         return Finish(opened < 0 ? opened : -6);
     }
     int result = 0;

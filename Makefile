@@ -7,15 +7,17 @@ BUILD_TYPE ?= RelWithDebInfo
 
 # Every Debian package the project needs: compilers, Qt 6 Widgets, GoogleTest,
 # the MinGW-w64 cross compiler and Wine for the Windows build, Xvfb and
-# ImageMagick for the end-to-end runs with screenshots, clang for the fuzzers.
+# ImageMagick for the end-to-end runs with screenshots, clang for the fuzzers,
+# dpkg-dev and lintian for the Debian package, tshark for the capture test.
 PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
 	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
-	xvfb xauth imagemagick fonts-dejavu-core socat
+	xvfb xauth imagemagick fonts-dejavu-core socat \
+	dpkg-dev lintian tshark
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-native test-sanitizers test-fuzz test-win run clean
+.PHONY: deps configure build test test-native test-sanitizers test-fuzz test-win package test-package run clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -65,7 +67,24 @@ test-win: deps
 	  fi; \
 	  cd build-win && ctest --output-on-failure -j $(JOBS) -L win; rc=$$?; wineserver -k 2>/dev/null; exit $$rc
 
-test: test-native test-sanitizers test-fuzz test-win
+test: test-native test-sanitizers test-fuzz test-win test-package
+
+# The Debian package (CPack), checked by lintian; a lintian error fails the build.
+package: build
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/kestrel-utilite_*.deb
+
+# Installs the package on this machine and runs every program's --help from /usr/bin.
+test-package: package
+	$(SUDO) apt-get install -y -qq --reinstall ./$$(ls $(BUILD)/kestrel-utilite_*.deb | tail -n 1)
+	@for p in kestrel-utilite kestrel-cfg kestrel-console kestrel-cbsim; do \
+	  env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/$$p --help >/dev/null || { echo "FAIL: /usr/bin/$$p --help"; exit 1; }; \
+	done
+	/usr/bin/kestrel-utilite --version
+	test -f /usr/share/applications/kestrel-utilite.desktop
+	test -f /usr/share/icons/hicolor/scalable/apps/kestrel-utilite.svg
+	for p in kestrel-utilite kestrel-cfg kestrel-console kestrel-cbsim; do test -f /usr/share/man/man1/$$p.1.gz || exit 1; done
+	@echo "package installed; every program answers --help from /usr/bin"
 
 run: build
 	tools/demo.sh $(BUILD)

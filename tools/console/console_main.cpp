@@ -118,19 +118,41 @@ int main(int argc, char** argv)
         // list in memory stays within its limit.
         int result = 0;
         const auto stop = [] { return gStop.load(); };
+        // A port that never opened is a wrong name: the watch ends. One that
+        // goes away later is an adapter pulled out: the watch says so once,
+        // waits for it and goes on; the block keeps its events meanwhile.
+        bool everOpened = false;
+        bool lost = false;
         while (!gStop) {
             const int opened = proto.OpenPortForCb(0);
             if (cb.LastPortError.load() != 0) {
+                const uint32_t e = cb.LastPortError.load();
                 proto.ClosePortForCb(0);
-                std::fprintf(stderr, "kestrel-console: cannot open the port (error %lu): %s\n",
-                             static_cast<unsigned long>(cb.LastPortError.load()),
-                             PortOpenErrorText(cb.LastPortError.load()).c_str());
-                return Finish(opened < 0 ? opened : -6);
+                if (!everOpened) {
+                    std::fprintf(stderr, "kestrel-console: cannot open the port (error %lu): %s\n",
+                                 static_cast<unsigned long>(e), PortOpenErrorText(e).c_str());
+                    return Finish(opened < 0 ? opened : -6);
+                }
+                if (!lost)
+                    std::fprintf(stderr, "kestrel-console: link lost: cannot open the port (error %lu): %s; waiting\n",
+                                 static_cast<unsigned long>(e), PortOpenErrorText(e).c_str());
+                lost = true;
+                result = opened < 0 ? opened : -6;
+                SystemClock::Instance().SleepMs(250);  // a missing adapter is looked for, not hammered
+                continue;
             }
+            everOpened = true;
             result = proto.ReqEventCycle(0, stop);
             proto.ClosePortForCb(0);
             for (const TEventData& e : proto.LastCycleEvents())
                 PrintLine(Row(e));
+            if (result < 0 && !lost && !gStop) {
+                std::fprintf(stderr, "kestrel-console: link lost (%d); waiting\n", result);
+                lost = true;
+            } else if (result >= 0 && lost) {
+                std::fprintf(stderr, "kestrel-console: link back\n");
+                lost = false;
+            }
             if (result < 0)
                 SystemClock::Instance().SleepMs(100);  // a dead link is not hammered
         }

@@ -3,6 +3,7 @@
 #include "monitor/ui/MainForm.h"
 #include "setup/ui/SetupUirForm.h"
 #include "setup/ui/SetupCbForm.h"
+#include "setup/ui/Rs485SetupForm.h"
 
 namespace kestrel {
 
@@ -11,6 +12,7 @@ void AttachSetupWindows(TMainForm& mainForm, TGlobalState& state, ISettingsStore
     // One line per window family; each creates its windows hidden.
     AttachUirAndCfgWindows(mainForm, state, store);
     AttachSetupCbWindows(mainForm, state);
+    AttachRs485SetupForm(mainForm, state, store);
     (void)mainForm;
     (void)state;
     (void)store;

@@ -1,0 +1,234 @@
+#include "setup/ui/Rs485SetupForm.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "link/SerialDeviceOs.h"
+#include "monitor/GetDataThread.h"
+#include "monitor/ui/MainForm.h"
+#include "state/Clock.h"
+#include "state/SettingsStore.h"
+
+namespace kestrel {
+
+namespace {
+
+QComboBox* ListOf(const std::vector<std::string>& items, int selected, QWidget* parent)
+{
+    auto* c = new QComboBox(parent);
+    for (const std::string& s : items)
+        c->addItem(QString::fromStdString(s));
+    c->setCurrentIndex(selected);
+    return c;
+}
+
+}  // namespace
+
+TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
+                                 std::function<TGetDataThread*()> thread, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      state_(state),
+      proto_(proto),
+      thread_(std::move(thread))
+{
+    setWindowTitle(QStringLiteral("Отладка протокола по RS485"));
+    ShowWarning = [this](const QString& text, const QString& caption) {
+        QMessageBox::warning(this, caption, text);
+    };
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(new QLabel(QStringLiteral("Список центральных блоков"), this));
+    ComboBox2 = new QComboBox(this);
+    left->addWidget(ComboBox2);
+    left->addWidget(new QLabel(QStringLiteral("Номер сегнмента конфигурации УИР"), this));
+    std::vector<std::string> segments;
+    for (int i = 0; i < kRs485SegmentCount; ++i)
+        segments.push_back(std::to_string(i));
+    ComboBox3 = ListOf(segments, 0, this);
+    left->addWidget(ComboBox3);
+    left->addWidget(new QLabel(QStringLiteral("Список комманд"), this));
+    ComboBox1 = ListOf(Rs485CommandTexts(), 0, this);
+    left->addWidget(ComboBox1);
+    left->addWidget(new QLabel(QStringLiteral("Настройки ЦБ"), this));
+    ComboBox4 = ListOf(Rs485ModeTexts(), 0, this);
+    left->addWidget(ComboBox4);
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Время УРОВ"), this), 0, 0);
+    ComboBox5 = ListOf(Rs485UrovTexts(), static_cast<int>(Rs485UrovTexts().size()) - 1, this);
+    grid->addWidget(ComboBox5, 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("МТЗ"), this), 0, 1);
+    ComboBox6 = ListOf(Rs485MtzTexts(), 0, this);
+    grid->addWidget(ComboBox6, 1, 1);
+    left->addLayout(grid);
+    CheckBox1 = new QCheckBox(QStringLiteral("Флаг FCB"), this);
+    left->addWidget(CheckBox1);
+    left->addStretch(1);
+    bbSendCommand = new QPushButton(QStringLiteral("Выполнить"), this);
+    bbOk = new QPushButton(QStringLiteral("Закрыть"), this);
+    left->addWidget(bbSendCommand);
+    left->addWidget(bbOk);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(new QLabel(QStringLiteral("Обмен данными"), this));
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    right->addWidget(Memo1, 1);
+    bbClear = new QPushButton(QStringLiteral("Очистить"), this);
+    right->addWidget(bbClear, 0, Qt::AlignRight);
+
+    auto* top = new QHBoxLayout(this);
+    top->addLayout(left);
+    top->addLayout(right, 1);
+    resize(760, 460);
+
+    connect(bbSendCommand, &QPushButton::clicked, this, [this] { SendCommand(); });
+    connect(bbOk, &QPushButton::clicked, this, [this] { close(); });
+    connect(bbClear, &QPushButton::clicked, Memo1, &QPlainTextEdit::clear);
+}
+
+TRs485SetupForm::~TRs485SetupForm()
+{
+    if (worker_ && worker_->joinable())
+        worker_->join();
+    if (paused_) {
+        if (TGetDataThread* t = thread_ ? thread_() : nullptr)
+            t->Paused = 0;
+        state_.ConsoleOpen = 0;
+    }
+}
+
+void TRs485SetupForm::Fill()
+{
+    ComboBox2->clear();
+    for (int32_t i = 0; i < state_.CbCount.load(); ++i)
+        if (const TCbData* cb = state_.Cb(i))
+            ComboBox2->addItem(QString::fromStdString(cb->Name));
+    ComboBox2->setCurrentIndex(ComboBox2->count() > 0 ? 0 : -1);
+}
+
+void TRs485SetupForm::AppendLog(const QString& line)
+{
+    Memo1->appendPlainText(line);
+}
+
+void TRs485SetupForm::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (paused_)
+        return;
+    paused_ = true;
+    state_.ConsoleOpen = 1;
+    TGetDataThread* t = thread_ ? thread_() : nullptr;
+    if (t == nullptr)
+        return;
+    t->Paused = 1;
+    // The thread finishes its visit and closes the port before the first
+    // command may open it; the window keeps painting meanwhile.
+    QElapsedTimer waited;
+    waited.start();
+    while (!t->PauseTaken() && t->Running.load() != 0 && waited.elapsed() < 30000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+void TRs485SetupForm::closeEvent(QCloseEvent* e)
+{
+    if (worker_) {
+        // The command finishes first; the window closes after it.
+        closePending_ = true;
+        e->ignore();
+        return;
+    }
+    QWidget::closeEvent(e);
+    if (paused_) {
+        if (TGetDataThread* t = thread_ ? thread_() : nullptr)
+            t->Paused = 0;
+        state_.ConsoleOpen = 0;
+        paused_ = false;
+    }
+}
+
+void TRs485SetupForm::SetBusy(bool busy)
+{
+    bbSendCommand->setEnabled(!busy);
+    for (QComboBox* c : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5, ComboBox6})
+        c->setEnabled(!busy);
+    CheckBox1->setEnabled(!busy);
+}
+
+void TRs485SetupForm::SendCommand()
+{
+    if (worker_)
+        return;
+    TRs485Selection s;
+    s.Command = ComboBox1->currentIndex();
+    s.Cb = ComboBox2->currentIndex();
+    s.Segment = ComboBox3->currentIndex();
+    s.Mode = ComboBox4->currentIndex();
+    s.Urov = ComboBox5->currentIndex();
+    s.Mtz = ComboBox6->currentIndex();
+    s.Fcb = CheckBox1->isChecked();
+    const std::string error = Rs485SelectionError(s, state_.CbCount.load());
+    if (!error.empty()) {
+        ShowWarning(QString::fromStdString(error), QString::fromUtf8(kRs485WarningCaption));
+        return;
+    }
+    const int32_t code = Rs485StageCommand(state_, s);
+    const int32_t cb = s.Cb;
+    SetBusy(true);
+    worker_ = std::make_unique<std::thread>([this, cb, code] {
+        const int result = Rs485Run(proto_, state_, cb, code);
+        QMetaObject::invokeMethod(this, [this, result] { OnWorkerDone(result); }, Qt::QueuedConnection);
+    });
+}
+
+void TRs485SetupForm::OnWorkerDone(int result)
+{
+    if (worker_ && worker_->joinable())
+        worker_->join();
+    worker_.reset();
+    SetBusy(false);
+    emit CommandFinished(result);
+    if (closePending_) {
+        closePending_ = false;
+        close();
+    }
+}
+
+void AttachRs485SetupForm(TMainForm& mainForm, TGlobalState& state, ISettingsStore& store)
+{
+    // The console's own port and protocol: the acquisition thread has given
+    // up the port while the console is shown.
+    struct Parts {
+        std::unique_ptr<ISerialDevice> device;
+        std::unique_ptr<TComPort> port;
+        std::unique_ptr<TCbProtocol> proto;
+    };
+    auto parts = std::make_shared<Parts>();
+    parts->device = MakeOsSerialDevice(MakeSettingsPortResolver(store));
+    parts->port = std::make_unique<TComPort>(*parts->device);
+    parts->proto = std::make_unique<TCbProtocol>(state, *parts->port, SystemClock::Instance(), mainForm.Hooks());
+    TMainForm* main = &mainForm;
+    auto* form = new TRs485SetupForm(state, *parts->proto, [main] { return main->AcqThread(); });
+    // The parts live as long as the window.
+    QObject::connect(form, &QObject::destroyed, [parts] {});
+    mainForm.QtHooks().onLogLine_ = [form](const std::string& s) { form->AppendLog(QString::fromStdString(s)); };
+    mainForm.SetConsoleForm(form, [form] { form->Fill(); });
+}
+
+}  // namespace kestrel

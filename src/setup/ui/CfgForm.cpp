@@ -147,16 +147,8 @@ void TCfgForm::Render()
     ComboBox1->setCurrentIndex(actions_->PortItem);
     ComboBox2->setCurrentIndex(actions_->SpeedItem);
     // The settings store is read only when the item changes or the window is shown.
-    if (shownPortItem_ != actions_->PortItem) {
-        shownPortItem_ = actions_->PortItem;
-        const int32_t n = shownPortItem_ + 1;
-        std::string path;
-        if (const auto store = MakeUserSettingsStore())
-            path = PortPathFromSettings(*store, n);
-        if (path.empty())
-            path = DefaultPortPath(n);
-        PortPath->setText(QString::fromStdString(path));
-    }
+    if (shownPortItem_ != actions_->PortItem)
+        ShowPortPath();
     bbApply->setEnabled(actions_->ApplyEnabled);
 }
 
@@ -189,12 +181,23 @@ void TCfgForm::SetSetupAccess(bool need)
         cbForm->SetNeedAccess(need);
 }
 
+void TCfgForm::ShowPortPath()
+{
+    shownPortItem_ = actions_->PortItem;
+    const int32_t n = shownPortItem_ + 1;
+    std::string path;
+    if (const auto store = MakeUserSettingsStore())
+        path = PortPathFromSettings(*store, n);
+    if (path.empty())
+        path = DefaultPortPath(n);
+    PortPath->setText(QString::fromStdString(path));
+}
+
 void TCfgForm::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
     SetSetupAccess(false);
-    shownPortItem_ = -1;  // a mapping changed meanwhile shows
-    Render();
+    ShowPortPath();  // a mapping changed meanwhile shows
 }
 
 void TCfgForm::hideEvent(QHideEvent* e)

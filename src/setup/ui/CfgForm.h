@@ -67,6 +67,7 @@ protected:
 
 private:
     void Render();
+    void ShowPortPath();
     void SetSetupAccess(bool need);
 
     TGlobalState& state_;

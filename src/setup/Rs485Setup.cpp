@@ -1,5 +1,7 @@
 #include "setup/Rs485Setup.h"
 
+#include <cstdio>
+
 namespace kestrel {
 
 const std::vector<std::string>& Rs485CommandTexts()
@@ -147,6 +149,23 @@ int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, int32_t code)
     const int result = proto.Dispatch(cb, code);
     proto.ClosePortForCb(cb);
     return result;
+}
+
+}  // namespace kestrel
+
+namespace kestrel {
+
+std::string Rs485StampedLine(const std::string& line, int64_t msOfDay, int64_t sincePrevMs)
+{
+    char buf[48];
+    const int64_t ms = ((msOfDay % 86400000) + 86400000) % 86400000;
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d ", static_cast<int>(ms / 3600000),
+                  static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
+                  static_cast<int>(ms % 1000));
+    std::string out = buf;
+    if (sincePrevMs >= 0)
+        out += "+" + std::to_string(sincePrevMs) + " мс ";
+    return out + line;
 }
 
 }  // namespace kestrel

@@ -136,3 +136,22 @@ TEST(Rs485Setup, MissingPortLogsAndSendsNothing)
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(Rs485Setup, StampedLines)
+{
+    struct Case { int64_t ms, prev; const char* out; };
+    const Case cases[] = {
+        {0, -1, "00:00:00.000 x"},
+        {14 * 3600000 + 3 * 60000 + 7 * 1000 + 42, 15, "14:03:07.042 +15 мс x"},
+        {86400000 - 1, 0, "23:59:59.999 +0 мс x"},
+        {86400000 + 5, -1, "00:00:00.005 x"},  // past midnight wraps
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Rs485StampedLine("x", c.ms, c.prev), c.out);
+}
+
+}  // namespace
+}  // namespace kestrel

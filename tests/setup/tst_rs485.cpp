@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -152,6 +153,22 @@ private slots:
         QVERIFY(r.dev.Writes.empty());
         QVERIFY(r.state.Cb(0)->LastPortError.load() != 0);
         QTRY_VERIFY(!r.form.Memo1->toPlainText().isEmpty());
+    }
+
+    void timestampsOnlyWhenTicked()
+    {
+        Rig r;
+        r.form.AppendLog(QStringLiteral("plain"));
+        r.form.cbTimestamps->setChecked(true);
+        r.form.AppendLog(QStringLiteral("first"));
+        r.form.AppendLog(QStringLiteral("second"));
+        const QStringList lines = r.form.Memo1->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QStringLiteral("plain"));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} first$")).match(lines[1]).hasMatch(),
+                 qPrintable(lines[1]));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\+\\d+ мс second$")).match(lines[2]).hasMatch(),
+                 qPrintable(lines[2]));
     }
 
     void consoleFlagWhileShown()

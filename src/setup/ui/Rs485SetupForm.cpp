@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -88,7 +89,12 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     right->addWidget(Memo1, 1);
     bbClear = new QPushButton(QStringLiteral("Очистить"), this);
-    right->addWidget(bbClear, 0, Qt::AlignRight);
+    cbTimestamps = new QCheckBox(QStringLiteral("Время"), this);
+    auto* under = new QHBoxLayout;
+    under->addWidget(cbTimestamps);
+    under->addStretch(1);
+    under->addWidget(bbClear);
+    right->addLayout(under);
 
     auto* top = new QHBoxLayout(this);
     top->addLayout(left);
@@ -122,7 +128,17 @@ void TRs485SetupForm::Fill()
 
 void TRs485SetupForm::AppendLog(const QString& line)
 {
-    Memo1->appendPlainText(line);
+    if (!cbTimestamps->isChecked()) {
+        Memo1->appendPlainText(line);
+        return;
+    }
+    // Stamped when the line reaches the window: lines are queued from the
+    // worker as they are produced, so the gap is that of the exchange.
+    const QDateTime now = QDateTime::currentDateTime();
+    const int64_t ms = now.time().msecsSinceStartOfDay();
+    const int64_t since = lastLineMs_ < 0 ? -1 : ((ms - lastLineMs_) + 86400000) % 86400000;
+    lastLineMs_ = ms;
+    Memo1->appendPlainText(QString::fromStdString(Rs485StampedLine(line.toStdString(), ms, since)));
 }
 
 void TRs485SetupForm::showEvent(QShowEvent* e)

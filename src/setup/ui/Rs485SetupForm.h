@@ -44,6 +44,7 @@ public:
     QComboBox* ComboBox5 = nullptr;  // UROV time
     QComboBox* ComboBox6 = nullptr;  // MTZ wait
     QCheckBox* CheckBox1 = nullptr;  // "Флаг FCB"
+    QCheckBox* cbTimestamps = nullptr;  // "Время": PC time on every log line
     QPushButton* bbSendCommand = nullptr;
     QPushButton* bbOk = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
@@ -69,6 +70,7 @@ private:
     std::unique_ptr<std::thread> worker_;
     bool closePending_ = false;
     bool paused_ = false;
+    int64_t lastLineMs_ = -1;
 };
 
 // Creates the console (hidden) with its own port and protocol and registers

@@ -169,3 +169,47 @@ std::string Rs485StampedLine(const std::string& line, int64_t msOfDay, int64_t s
 }
 
 }  // namespace kestrel
+
+#include "state/FileIo.h"
+
+namespace kestrel {
+
+std::string Rs485LogFileBytes(const std::string& text)
+{
+    std::string out = "\xEF\xBB\xBF";
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out += line + "\r\n";
+        start = end + 1;
+    }
+    return out;
+}
+
+namespace {
+
+std::string Utf8Path(const std::filesystem::path& p)
+{
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+}  // namespace
+
+std::string Rs485SaveLog(const std::filesystem::path& path, const std::string& text)
+{
+    switch (ReplaceFileAtomically(path, Rs485LogFileBytes(text))) {
+    case ReplaceFileResult::Ok: return {};
+    case ReplaceFileResult::CannotCreate:
+        return "Не удалось создать файл " + Utf8Path(path) + ". Журнал обмена не сохранён.";
+    default:
+        return "Ошибка записи в файл " + Utf8Path(path) + ". Журнал обмена не сохранён.";
+    }
+}
+
+}  // namespace kestrel

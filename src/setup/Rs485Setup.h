@@ -72,3 +72,16 @@ namespace kestrel {
 std::string Rs485StampedLine(const std::string& line, int64_t msOfDay, int64_t sincePrevMs);
 
 }  // namespace kestrel
+
+#include <filesystem>
+
+namespace kestrel {
+
+// The log as its file holds it: UTF-8 with a byte-order mark, every line
+// (LF-separated in the window) ended by CR LF.
+std::string Rs485LogFileBytes(const std::string& text);
+// Writes the log through a temporary file and a rename; empty on success,
+// else the message for the operator.
+std::string Rs485SaveLog(const std::filesystem::path& path, const std::string& text);
+
+}  // namespace kestrel

@@ -155,3 +155,35 @@ TEST(Rs485Setup, StampedLines)
 
 }  // namespace
 }  // namespace kestrel
+
+#include <fstream>
+#include <sstream>
+
+namespace kestrel {
+namespace {
+
+TEST(Rs485Setup, LogFileIsUtf8WithBomAndCrLf)
+{
+    EXPECT_EQ(Rs485LogFileBytes(""), "\xEF\xBB\xBF");
+    EXPECT_EQ(Rs485LogFileBytes("a\nб"), "\xEF\xBB\xBF" "a\r\nб\r\n");
+    EXPECT_EQ(Rs485LogFileBytes("a\r\n\nb\n"), "\xEF\xBB\xBF" "a\r\n\r\nb\r\n");
+}
+
+TEST(Rs485Setup, SaveLogWritesOrSaysWhy)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "kestrel_rs485_log_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "log.txt";
+    EXPECT_EQ(Rs485SaveLog(file, "x\ny"), "");
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), "\xEF\xBB\xBF" "x\r\ny\r\n");
+    const std::string err = Rs485SaveLog(dir / "missing" / "log.txt", "x");
+    EXPECT_NE(err.find("Журнал обмена не сохранён"), std::string::npos) << err;
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kestrel

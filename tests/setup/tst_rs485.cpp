@@ -171,6 +171,15 @@ private slots:
                  qPrintable(lines[2]));
     }
 
+    void saveLogFailureIsShown()
+    {
+        Rig r;
+        r.form.AppendLog(QStringLiteral("строка"));
+        QVERIFY(!r.form.SaveLog(QStringLiteral("/nonexistent-dir/x/log.txt")));
+        QCOMPARE(r.warnings.size(), size_t{1});
+        QVERIFY(r.warnings[0].first.contains(QStringLiteral("Журнал обмена не сохранён")));
+    }
+
     void consoleFlagWhileShown()
     {
         Rig r;

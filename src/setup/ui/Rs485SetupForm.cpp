@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -93,6 +94,8 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
     auto* under = new QHBoxLayout;
     under->addWidget(cbTimestamps);
     under->addStretch(1);
+    bbSaveLog = new QPushButton(QStringLiteral("Сохранить журнал обмена"), this);
+    under->addWidget(bbSaveLog);
     under->addWidget(bbClear);
     right->addLayout(under);
 
@@ -104,6 +107,13 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
     connect(bbSendCommand, &QPushButton::clicked, this, [this] { SendCommand(); });
     connect(bbOk, &QPushButton::clicked, this, [this] { close(); });
     connect(bbClear, &QPushButton::clicked, Memo1, &QPlainTextEdit::clear);
+    connect(bbSaveLog, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить журнал обмена"),
+                                                          QStringLiteral("Обмен.txt"),
+                                                          QStringLiteral("Текстовые файлы (*.txt)"));
+        if (!path.isEmpty())
+            SaveLog(path);
+    });
 }
 
 TRs485SetupForm::~TRs485SetupForm()
@@ -139,6 +149,16 @@ void TRs485SetupForm::AppendLog(const QString& line)
     const int64_t since = lastLineMs_ < 0 ? -1 : ((ms - lastLineMs_) + 86400000) % 86400000;
     lastLineMs_ = ms;
     Memo1->appendPlainText(QString::fromStdString(Rs485StampedLine(line.toStdString(), ms, since)));
+}
+
+bool TRs485SetupForm::SaveLog(const QString& path)
+{
+    const std::string error = Rs485SaveLog(std::filesystem::path(path.toStdU16String()),
+                                           Memo1->toPlainText().toStdString());
+    if (error.empty())
+        return true;
+    ShowWarning(QString::fromStdString(error), QString::fromUtf8(kRs485WarningCaption));
+    return false;
 }
 
 void TRs485SetupForm::showEvent(QShowEvent* e)

@@ -35,6 +35,8 @@ public:
     void AppendLog(const QString& line);
     // Runs the selected command (bbSendCommand).
     void SendCommand();
+    // Writes the log to `path`; a failure is shown as a warning.
+    bool SaveLog(const QString& path);
     bool Running() const { return worker_ != nullptr; }
 
     QComboBox* ComboBox1 = nullptr;  // commands
@@ -49,6 +51,7 @@ public:
     QPushButton* bbOk = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* bbClear = nullptr;
+    QPushButton* bbSaveLog = nullptr;  // "Сохранить журнал обмена"
 
     // The warning shown for a missing selection; tests replace it.
     std::function<void(const QString& text, const QString& caption)> ShowWarning;

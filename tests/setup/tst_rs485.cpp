@@ -7,10 +7,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include "link/FakeSerialDevice.h"
+#include "monitor/FakeAcq.h"
+#include "monitor/GetDataThread.h"
 #include "setup/ui/Rs485SetupForm.h"
 
 using namespace kestrel;
@@ -178,6 +181,43 @@ private slots:
         QVERIFY(!r.form.SaveLog(QStringLiteral("/nonexistent-dir/x/log.txt")));
         QCOMPARE(r.warnings.size(), size_t{1});
         QVERIFY(r.warnings[0].first.contains(QStringLiteral("Журнал обмена не сохранён")));
+    }
+
+    void threadStandsStillWhileShown()
+    {
+        // The acquisition thread run pass by pass on a virtual clock: the
+        // console's show waits (pumping events) until the thread has given
+        // up the port; no pass touches the link until the console closes.
+        TGlobalState state;
+        FakeLink link;
+        VirtualClock clock;
+        CountingHooks hooks;
+        TGetDataThread thread{state, link, clock, hooks};
+        FakeSerialDevice dev;
+        TComPort port{dev};
+        RecordingSleeper sleeper;
+        TCbProtocol proto{state, port, sleeper, hooks};
+        TRs485SetupForm form{state, proto, [&thread] { return &thread; }};
+        thread.RunPass();
+        link.Take();
+        QTimer pass;
+        QObject::connect(&pass, &QTimer::timeout, [&thread] { thread.RunPass(); });
+        pass.start(0);
+        form.show();
+        pass.stop();
+        QVERIFY(thread.PauseTaken());
+        QCOMPARE(thread.Paused.load(), 1);
+        QCOMPARE(state.ConsoleOpen.load(), 1);
+        link.Take();
+        for (int i = 0; i < 30; ++i)
+            thread.RunPass();
+        QCOMPARE(QString::fromStdString(ToString(link.Take())), QString());
+        form.close();
+        QCOMPARE(thread.Paused.load(), 0);
+        QCOMPARE(state.ConsoleOpen.load(), 0);
+        for (int i = 0; i < 30; ++i)
+            thread.RunPass();
+        QVERIFY(!link.Take().empty());
     }
 
     void consoleFlagWhileShown()

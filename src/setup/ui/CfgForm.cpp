@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "link/SerialDeviceOs.h"
 #include "monitor/AcqLink.h"
 #include "monitor/ui/MainForm.h"
 #include "monitor/ui/MessageForm.h"
@@ -19,6 +20,7 @@
 #include "setup/ui/FileCfgForm.h"
 #include "setup/ui/SetupCbForm.h"
 #include "setup/ui/SetupUirForm.h"
+#include "state/SettingsStore.h"
 
 namespace kestrel {
 
@@ -100,6 +102,12 @@ TCfgForm::TCfgForm(TGlobalState& state, TMainForm& main, TSetupUirForm* uirForm,
     lists->addWidget(ComboBox1, 1, 0);
     lists->addWidget(new QLabel(Q("Скорость обмена"), this), 0, 1);
     lists->addWidget(ComboBox2, 1, 1);
+    // The device behind the chosen COM item (a USB adapter is mapped with
+    // kestrel-cfg port COMn PATH); the list items stay "COM n".
+    PortPath = new QLabel(this);
+    PortPath->setObjectName("PortPath");
+    PortPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lists->addWidget(PortPath, 1, 2);
     lists->setColumnStretch(2, 1);
     auto* windows = new QHBoxLayout;
     windows->addWidget(bbSetupUir);
@@ -138,6 +146,9 @@ void TCfgForm::Render()
     }
     ComboBox1->setCurrentIndex(actions_->PortItem);
     ComboBox2->setCurrentIndex(actions_->SpeedItem);
+    // The settings store is read only when the item changes or the window is shown.
+    if (shownPortItem_ != actions_->PortItem)
+        ShowPortPath();
     bbApply->setEnabled(actions_->ApplyEnabled);
 }
 
@@ -170,10 +181,23 @@ void TCfgForm::SetSetupAccess(bool need)
         cbForm->SetNeedAccess(need);
 }
 
+void TCfgForm::ShowPortPath()
+{
+    shownPortItem_ = actions_->PortItem;
+    const int32_t n = shownPortItem_ + 1;
+    std::string path;
+    if (const auto store = MakeUserSettingsStore())
+        path = PortPathFromSettings(*store, n);
+    if (path.empty())
+        path = DefaultPortPath(n);
+    PortPath->setText(QString::fromStdString(path));
+}
+
 void TCfgForm::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
     SetSetupAccess(false);
+    ShowPortPath();  // a mapping changed meanwhile shows
 }
 
 void TCfgForm::hideEvent(QHideEvent* e)

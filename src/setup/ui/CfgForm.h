@@ -14,6 +14,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
 
 namespace kestrel {
@@ -43,6 +44,7 @@ public:
     std::array<QCheckBox*, kUirCount> CheckBox{};
     QComboBox* ComboBox1 = nullptr;
     QComboBox* ComboBox2 = nullptr;
+    QLabel* PortPath = nullptr;  // the device path of the chosen COM item
     QPushButton* bbSetupUir = nullptr;
     QPushButton* bbSetupCb = nullptr;
     QPushButton* bbCfgFile = nullptr;
@@ -65,9 +67,11 @@ protected:
 
 private:
     void Render();
+    void ShowPortPath();
     void SetSetupAccess(bool need);
 
     TGlobalState& state_;
+    int shownPortItem_ = -1;
     TMainForm& main_;
     TSetupUirForm* uirForm_ = nullptr;
     TFileCfgForm* fileForm_ = nullptr;

@@ -220,6 +220,18 @@ private slots:
         QVERIFY(!link.Take().empty());
     }
 
+    void dialogItemsSendNothingYet()
+    {
+        for (int item : {8, 9}) {
+            Rig r;
+            r.form.ComboBox1->setCurrentIndex(item);
+            r.form.bbSendCommand->click();
+            QVERIFY(r.dev.Writes.empty());
+            QVERIFY(r.dev.Calls.empty());
+            QVERIFY(r.form.bbSendCommand->isEnabled());
+        }
+    }
+
     void consoleFlagWhileShown()
     {
         Rig r;

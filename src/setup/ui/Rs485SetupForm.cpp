@@ -224,6 +224,13 @@ void TRs485SetupForm::SendCommand()
         ShowWarning(QString::fromStdString(error), QString::fromUtf8(kRs485WarningCaption));
         return;
     }
+    // Items 8 and 9 take their data from the date/time entry and the UIR
+    // setup window; until those are wired here nothing is sent, so no stale
+    // CmdData reaches a block's clock or UIR configuration.
+    if (s.Command == kRs485ItemWriteClock || s.Command == kRs485ItemWriteUir) {
+        AppendLog(QStringLiteral("Команда пока не выполняется из этого окна"));
+        return;
+    }
     const int32_t code = Rs485StageCommand(state_, s);
     const int32_t cb = s.Cb;
     SetBusy(true);

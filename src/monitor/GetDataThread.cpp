@@ -124,6 +124,11 @@ void TGetDataThread::Visit()
             return;
     } else if (link_.IsKnownCode(code)) {
         if (!console) {
+            // The bit the poster staged goes with its request, whatever an
+            // event cycle did to the global one since.
+            const int8_t fcb = cb->RequestFcb.exchange(-1);
+            if (fcb >= 0)
+                state_.Fcb = static_cast<uint8_t>(fcb);
             if (code == kReqEventCycle)
                 link_.RunEventCycle(index, StopCheck());
             else

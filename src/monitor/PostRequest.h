@@ -71,6 +71,9 @@ struct PostArgs {
     Flag TCbData::*ErrorFlag = nullptr;
     std::string ErrorText = "Ошибка выполнения команды";
     std::string ErrorCaption = "Внимание!";
+    // The frame-count bit (0 or 1) the thread sets just before it runs the
+    // request; -1: the global Fcb as the thread finds it.
+    int8_t Fcb = -1;
 
     // Code with its own error flag (ErrorFlagFor) and the usual message.
     static PostArgs Standard(int32_t code, uint32_t pauseMs = 100);

@@ -144,10 +144,11 @@ void TSetupUirActions::Refresh()
 
 bool TSetupUirActions::Gate() { return !NeedAccess || view_.AccessGate(); }
 
-PostResult TSetupUirActions::Post(int32_t cb, int32_t code, const char* waitText)
+PostResult TSetupUirActions::Post(int32_t cb, int32_t code, const char* waitText, int8_t fcb)
 {
     PostArgs a = PostArgs::Standard(code, kSetupUirPauseMs);
     a.Cb = cb;
+    a.Fcb = fcb;
     a.WaitText = waitText;
     return post_(a);
 }
@@ -187,7 +188,7 @@ void TSetupUirActions::WriteSegment()
         rec->UirWriteError = 0;
     state_.UirSegment = static_cast<uint8_t>(UirSegmentOf(number));
     state_.Fcb = 1;
-    Post(cb, kReqWriteUirSegmentCode, kWriteWait);
+    Post(cb, kReqWriteUirSegmentCode, kWriteWait, 1);
 }
 
 bool TSetupUirActions::BeginEdit(TUirEdit& preset)

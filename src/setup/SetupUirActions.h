@@ -144,7 +144,7 @@ public:
 private:
     TCbData* Record(int32_t cb) { return state_.Cb(cb); }
     bool Gate();
-    PostResult Post(int32_t cb, int32_t code, const char* waitText);
+    PostResult Post(int32_t cb, int32_t code, const char* waitText, int8_t fcb = -1);
     bool Save();
 
     TGlobalState& state_;

@@ -110,6 +110,10 @@ struct TCbData {
 
     // 0 = nothing posted; otherwise a request code posted by a window.
     Atom<int32_t> Request{0};
+    // The frame-count bit the posted request must go with, or -1: as the
+    // global Fcb stands. The thread's own event cycle flips the global bit,
+    // so a bit staged by a window before posting would not survive it.
+    Atom<int8_t> RequestFcb{-1};
 
     TCbData();
     TCbData(const TCbData&) = delete;

@@ -449,6 +449,29 @@ TEST_F(LoopTest, SlotRepostedDuringExecutionIsKept)
     EXPECT_EQ(link.Dispatches(), (std::vector<std::pair<int32_t, int32_t>>{{0, 10}, {0, 101}}));
 }
 
+TEST_F(LoopTest, StagedFrameCountBitGoesWithItsRequest)
+{
+    // A window stages the bit with its request; an event cycle may have
+    // flipped the global one since. -1 leaves the global bit as it stands.
+    struct Case {
+        int8_t staged;
+        uint8_t globalBefore, seen;
+    };
+    for (const Case c : {Case{1, 0, 1}, Case{0, 1, 0}, Case{-1, 0, 0}, Case{-1, 1, 1}}) {
+        int seenFcb = -1;
+        link.OnDispatch = [&](int32_t, int32_t code) {
+            if (code == 16)
+                seenFcb = state.Fcb.load();
+        };
+        state.Fcb = c.globalBefore;
+        Cb(0).RequestFcb = c.staged;
+        Cb(0).Request = 16;
+        thread.RunPass();
+        EXPECT_EQ(seenFcb, c.seen) << "staged " << int(c.staged);
+        EXPECT_EQ(Cb(0).RequestFcb, -1);
+    }
+}
+
 TEST_F(LoopTest, RunningClearedDuringVisitEndsPassWithoutLastSleep)
 {
     link.OnDispatch = [&](int32_t, int32_t) { thread.Running = 0; };

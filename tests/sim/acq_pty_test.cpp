@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -160,14 +161,22 @@ TEST(AcqPty, ConsoleWatchOnAFloodingBlockPrintsAndStops)
     for (const std::string& l : lines)
         ASSERT_EQ(l.rfind("C0;   Состояние выходов ЦБ (0", 0), 0u) << l;
 
-    // The next cycle has just begun: the interrupt must not wait for it.
+    // The next cycle has just begun: the interrupt must not wait for it, and
+    // it ends the watch normally with the last cycle's result. That result
+    // is not always 0: the console reads after fixed waits, and a busy host
+    // may hold this separate simulator back past them (a reset of the frame
+    // count that fails ten times gives -3), so the exit code is judged
+    // against the result line the console printed.
     const auto ts = steady_clock::now();
-    EXPECT_EQ(watch.StopWith(SIGINT, 60000), 0) << watch.Output();
+    const int rc = watch.StopWith(SIGINT, 60000);
     const double stopMs = duration<double, std::milli>(steady_clock::now() - ts).count();
     EXPECT_LT(stopMs, cycleMs / 4) << "cycle " << cycleMs << " ms";
     while (watch.ReadLine(line, 2000)) {
     }
-    EXPECT_NE(watch.Output().find("\nresult: "), std::string::npos) << watch.Output();
+    const auto at = watch.Output().rfind("result: ");
+    ASSERT_NE(at, std::string::npos) << watch.Output();
+    const int result = std::atoi(watch.Output().c_str() + at + 8);
+    EXPECT_EQ(rc, result >= 0 ? 0 : 1) << watch.Output();
     EXPECT_EQ(sim.StopWith(SIGTERM), 0);
 }
 

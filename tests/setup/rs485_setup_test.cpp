@@ -176,9 +176,12 @@ TEST(Rs485Setup, SaveLogWritesOrSaysWhy)
     std::filesystem::create_directories(dir);
     const auto file = dir / "log.txt";
     EXPECT_EQ(Rs485SaveLog(file, "x\ny"), "");
-    std::ifstream in(file, std::ios::binary);
     std::stringstream got;
-    got << in.rdbuf();
+    {
+        // Closed before the folder goes: Windows keeps an open file.
+        std::ifstream in(file, std::ios::binary);
+        got << in.rdbuf();
+    }
     EXPECT_EQ(got.str(), "\xEF\xBB\xBF" "x\r\ny\r\n");
     const std::string err = Rs485SaveLog(dir / "missing" / "log.txt", "x");
     EXPECT_NE(err.find("Журнал обмена не сохранён"), std::string::npos) << err;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "link/PcapCapture.h"
+
 namespace kestrel {
 
 namespace {
@@ -31,11 +33,30 @@ std::string Hex2(uint8_t v)
     return b;
 }
 
+// The counters have one writer (the exchange under way) and any number of readers.
+void Bump(Atom<uint32_t>& counter)
+{
+    counter.store(counter.load() + 1);
+}
+
 }  // namespace
+
+std::string LinkCountersText(const TCbData& cb)
+{
+    return "Кадров: " + std::to_string(cb.FramesSent.load()) + ", ответов: " +
+           std::to_string(cb.AnswersReceived.load()) + ", ошибок КС: " + std::to_string(cb.ChecksumErrors.load()) +
+           ", тайм-аутов: " + std::to_string(cb.Timeouts.load()) + ", сбоев подряд: " +
+           std::to_string(cb.FailCount.load()) + ", связь: " + (cb.LinkLost.load() ? "потеряна" : "есть");
+}
 
 TLink::TLink(TGlobalState& state, TComPort& port, ISleeper& sleeper, IUiHooks& hooks)
     : state_(state), port_(port), sleeper_(sleeper), hooks_(hooks)
 {
+}
+
+void TLink::SetCapture(TPcapCapture* capture)
+{
+    capture_.store(capture);
 }
 
 bool TLink::Logging() const
@@ -174,6 +195,11 @@ size_t TLink::ReadInto(TCbData& rec, uint8_t* at, size_t n, bool& failed)
     const size_t got = port_.Read(at, n);
     rec.LastPortError = port_.GetLastError();
     failed = port_.GetLastError() != 0;
+    if (got > 0) {
+        if (rx_.empty())
+            rxAt_ = std::chrono::system_clock::now();
+        rx_.insert(rx_.end(), at, at + got);
+    }
     return got;
 }
 
@@ -187,13 +213,26 @@ int TLink::Exchange(int32_t cb, const TExchangePlan& plan, const ValidHandler& o
         if (plan.FailFlag)
             (rec->*plan.FailFlag) = 1;
     };
+    short_ = false;
+    rx_.clear();
     try {
         if (plan.Frame.empty() || plan.Frame.size() > buf_.size())
             throw std::length_error("request frame");
         std::copy(plan.Frame.begin(), plan.Frame.end(), buf_.begin());
+        // After a failed open the port is closed and this write fails on the
+        // missing handle; the operator needs the open's error (no such port,
+        // busy, no permission), not the handle's.
+        const bool closed = !port_.IsOpen();
+        const uint32_t openError = rec->LastPortError.load();
+        const auto writeAt = std::chrono::system_clock::now();
         port_.Write(buf_.data(), plan.Frame.size());
         const uint32_t werr = port_.GetLastError();
-        rec->LastPortError = werr;
+        rec->LastPortError = (closed && werr != 0 && openError != 0) ? openError : werr;
+        if (werr == 0) {
+            Bump(rec->FramesSent);
+            if (TPcapCapture* cap = capture_.load())
+                cap->Record(true, plan.Frame, writeAt);
+        }
         if (Logging()) {
             Log(kSent);
             Log(HexBytes(plan.Frame));
@@ -208,14 +247,50 @@ int TLink::Exchange(int32_t cb, const TExchangePlan& plan, const ValidHandler& o
         if (plan.ExtraWaitMs)
             sleeper_.SleepMs(plan.ExtraWaitMs);
         const int r = Judge(*rec, plan, onValid);
+        CaptureAnswer();
+        CountOutcome(*rec, plan, r);
         if (r < 0)
             fail();
         return r;
     } catch (...) {
+        CaptureAnswer();
         Log(plan.ExceptionText);
         fail();
         return -1;
     }
+}
+
+void TLink::CaptureAnswer()
+{
+    if (rx_.empty())
+        return;
+    if (TPcapCapture* cap = capture_.load())
+        cap->Record(false, rx_, rxAt_);
+    rx_.clear();
+}
+
+// Which counter an exchange that wrote its frame advances:
+// - AnswersReceived: the exchange accepted what came (every result >= 0),
+//   including "nothing to send" (0xE5) and a poll answer whose first byte the
+//   poll passes over, since the link counted those a success as well;
+// - Timeouts: nothing came (-6), or fewer bytes than the frame needs
+//   (a header short of 4 bytes, a body short of L + 2, a link-status answer
+//   short of 5) that were right as far as they went;
+// - ChecksumErrors: any other refused answer, a bad frame counted with the
+//   bad check sums: a wrong check sum or stop byte, a wrong first byte, a bad
+//   header, L beyond the buffer, fewer data bytes than the command reads;
+// - none: read errors of the port (-4) and exceptions (-1), which are not the
+//   line's doing, and both no-reply profiles, whose answers are not judged.
+void TLink::CountOutcome(TCbData& rec, const TExchangePlan& plan, int result)
+{
+    if (plan.Profile == TProfile::NoReply || plan.Profile == TProfile::NoReplyRead)
+        return;
+    if (result >= 0)
+        Bump(rec.AnswersReceived);
+    else if (result == -6 || (result == -5 && short_))
+        Bump(rec.Timeouts);
+    else if (result == -5 || result == -2)
+        Bump(rec.ChecksumErrors);
 }
 
 int TLink::Accept(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, const TAnswer& a, int dflt)
@@ -295,8 +370,10 @@ int TLink::JudgeLinkStatus(TCbData& rec, const TExchangePlan& plan, const ValidH
     size_t got = 0;
     if (const int r = ReadFirst(rec, 7, got); r < 0)
         return r;
-    if (got < 5 || buf_[0] != 0x10)
+    if (got < 5 || buf_[0] != 0x10) {
+        short_ = buf_[0] == 0x10;
         return -5;
+    }
     // From the second byte to the third-last.
     const uint8_t sum = CheckSum({buf_.data() + 1, got - 3});
     Log("Контрольная сумма: " + Hex2(sum) + ";");
@@ -344,6 +421,8 @@ int TLink::JudgeData(TCbData& rec, const TExchangePlan& plan, const ValidHandler
     const bool okL = at(1) >= 0 && at(1) == at(2);
     const bool ok3 = at(3) == 0x68;
     if (!ok0 || !okL || !ok3) {
+        // Right as far as it went, only cut short.
+        short_ = got < 4 && ok0 && (got < 3 || okL);
         if (!ok0 && !orNothing)
             Log(kHeaderByte0);
         if (!okL)
@@ -375,6 +454,7 @@ int TLink::ReadBody(TCbData& rec, const TExchangePlan& plan, const ValidHandler&
         Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
         return -4;
     }
+    short_ = got < static_cast<size_t>(l) + 2;
     if (got < 2) {
         // No room for a check sum and a stop byte.
         Log(plan.BadText);

@@ -4,6 +4,8 @@
 // profile, keep the CB's link bookkeeping and, while the service console is
 // open, write the traffic log. Also the CB-level open and close of the port.
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +19,8 @@
 #include "state/UiHooks.h"
 
 namespace kestrel {
+
+class TPcapCapture;
 
 // The request and the answer share one buffer of this size; no answer is
 // ever read past it.
@@ -76,6 +80,10 @@ public:
     using ValidHandler = std::function<int(const TAnswer&)>;
     int Exchange(int32_t cb, const TExchangePlan& plan, const ValidHandler& onValid = {});
 
+    // Capture every frame into a pcap file (nullptr = off). The capture must
+    // outlive its use here; it may be switched from another thread.
+    void SetCapture(TPcapCapture* capture);
+
     // The traffic log: one line to the console, only while it is open.
     void Log(const std::string& utf8);
     bool Logging() const;
@@ -105,12 +113,23 @@ private:
     int Accept(TCbData& rec, const TExchangePlan& plan, const ValidHandler& onValid, const TAnswer& a, int dflt);
     size_t ReadInto(TCbData& rec, uint8_t* at, size_t n, bool& failed);
     int ReadFirst(TCbData& rec, size_t n, size_t& got);
+    void CountOutcome(TCbData& rec, const TExchangePlan& plan, int result);
+    void CaptureAnswer();
 
     TGlobalState& state_;
     TComPort& port_;
     ISleeper& sleeper_;
     IUiHooks& hooks_;
     std::array<uint8_t, kFrameBufferSize> buf_{};
+    std::atomic<TPcapCapture*> capture_{nullptr};
+    // This exchange: a read returned fewer bytes than the frame needs.
+    bool short_ = false;
+    // This exchange's received bytes for the capture, and when the first came.
+    std::vector<uint8_t> rx_;
+    std::chrono::system_clock::time_point rxAt_{};
 };
+
+// "Кадров: 12, ответов: 11, ошибок КС: 0, тайм-аутов: 1, сбоев подряд: 1, связь: есть" ("связь: потеряна" when LinkLost)
+std::string LinkCountersText(const TCbData& cb);
 
 }  // namespace kestrel

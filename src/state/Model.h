@@ -108,6 +108,13 @@ struct TCbData {
     Flag LinkLost{0};
     Atom<int32_t> FailLimit{50};
 
+    // Link counters for the service engineer, kept by the link layer.
+    // Runtime only: never stored in the configuration file.
+    Atom<uint32_t> FramesSent{0};       // request frames written
+    Atom<uint32_t> AnswersReceived{0};  // valid answers (any profile that read one)
+    Atom<uint32_t> ChecksumErrors{0};   // answers refused for their check sum (or a bad frame)
+    Atom<uint32_t> Timeouts{0};         // no answer / too few bytes in time
+
     // 0 = nothing posted; otherwise a request code posted by a window.
     Atom<int32_t> Request{0};
     // The frame-count bit the posted request must go with, or -1: as the

@@ -191,6 +191,9 @@ int TCbProtocol::ReqEventCycle(int32_t cb, const std::function<bool()>& stopRequ
         }
         return true;
     };
+    // A cycle that ends before its polls (stopped, or the frame-count reset
+    // failed: -3) received nothing: the last cycle's events are not its own.
+    cycleEvents_.clear();
     try {
         state_.Fcb = 1;
         int r = -1;
@@ -201,7 +204,6 @@ int TCbProtocol::ReqEventCycle(int32_t cb, const std::function<bool()>& stopRequ
         state_.Fcb = 1;
         rec->NewEventCount = 0;
         sleeper.SleepMs(10);
-        cycleEvents_.clear();
         inCycle_ = true;
         CycleGuard guard{inCycle_};
         int result = 0;

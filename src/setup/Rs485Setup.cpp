@@ -153,22 +153,6 @@ int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, int32_t code)
 
 }  // namespace kestrel
 
-namespace kestrel {
-
-std::string Rs485StampedLine(const std::string& line, int64_t msOfDay, int64_t sincePrevMs)
-{
-    char buf[48];
-    const int64_t ms = ((msOfDay % 86400000) + 86400000) % 86400000;
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d ", static_cast<int>(ms / 3600000),
-                  static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
-                  static_cast<int>(ms % 1000));
-    std::string out = buf;
-    if (sincePrevMs >= 0)
-        out += "+" + std::to_string(sincePrevMs) + " мс ";
-    return out + line;
-}
-
-}  // namespace kestrel
 
 #include "state/FileIo.h"
 

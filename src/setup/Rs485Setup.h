@@ -64,14 +64,8 @@ int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, int32_t code);
 
 }  // namespace kestrel
 
-namespace kestrel {
-
-// A log line with the PC time to the millisecond ("14:03:07.042") and the
-// milliseconds since the previous line ("+15 мс"; none for the first line,
-// sincePrevMs < 0).
-std::string Rs485StampedLine(const std::string& line, int64_t msOfDay, int64_t sincePrevMs);
-
-}  // namespace kestrel
+// Rs485StampedLine lives in the link library, where kestrel-console uses it too.
+#include "link/StampedLine.h"
 
 #include <filesystem>
 

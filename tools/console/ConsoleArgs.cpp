@@ -61,10 +61,16 @@ const char* Usage()
 {
     return "usage: kestrel-console [--port COMn|N|PATH] [--baud N] [--data-bits N] [--parity 0..4]\n"
            "                       [--stop-bits 0..2] [--address N] [--fcb 0|1] [--segment N] [--data HEX]\n"
-           "                       COMMAND\n"
+           "                       [--capture FILE] [--timestamps] COMMAND\n"
            "       kestrel-console --help | -h\n"
            "COMMAND: a request name (ReqReadClock) or its code (8), journal, or watch\n"
-           "exit status: 0 the command succeeded, 1 it failed, 2 bad usage\n";
+           "--capture FILE  write every frame sent and received to FILE (pcap, link type 250,\n"
+           "                RTAC serial); read it with: tshark -r FILE -d rtacser.data,iec60870_101\n"
+           "                --disable-protocol iec60870_asdu\n"
+           "--timestamps    prefix every printed line with the PC time (HH:MM:SS.mmm) and each\n"
+           "                line of frame bytes with the gap since the previous one (+N мс)\n"
+           "exit status: 0 the command succeeded, 1 it failed (or the capture file could not\n"
+           "             be created), 2 bad usage\n";
 }
 
 int32_t CodeOf(const std::string& s)
@@ -92,6 +98,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     bool haveCommand = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (a == "--timestamps") {
+            o.Timestamps = true;
+            continue;
+        }
         if (a.rfind("--", 0) == 0) {
             if (i + 1 >= args.size()) {
                 error = "option " + a + " needs a value";
@@ -128,6 +138,9 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
                 o.Fcb = f != 0;
             } else if (a == "--segment") {
                 ok = IntIn(v, 0, 63, o.Segment);  // the first slot 4 x segment must fit a byte
+            } else if (a == "--capture") {
+                ok = !v.empty() && v.rfind("--", 0) != 0;
+                o.CapturePath = v;
             } else if (a == "--data") {
                 ok = ParseHex(v, o.Data) && !o.Data.empty() && o.Data.size() <= 9;
                 o.HaveData = ok;

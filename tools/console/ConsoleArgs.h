@@ -25,6 +25,11 @@ struct Options {
     Action What = Action::Code;
     int32_t Code = 0;
     bool Help = false;  // --help or -h anywhere: print Usage() and nothing else
+    // Every frame of the run into this pcap file (empty: none).
+    std::string CapturePath;
+    // Every printed line prefixed with the PC time, frame lines also with
+    // the gap since the previous frame.
+    bool Timestamps = false;
 };
 
 // false with a message in `error` for bad usage. --help or -h anywhere wins

@@ -4,13 +4,16 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ConsoleArgs.h"
 #include "link/ComPort.h"
+#include "link/PcapCapture.h"
 #include "link/SerialDeviceOs.h"
+#include "link/StampedLine.h"
 #include "protocol/Protocol.h"
 #include "state/Clock.h"
 #include "state/SettingsStore.h"
@@ -31,19 +34,24 @@ extern "C" void OnSignal(int)
     gStop = true;
 }
 
+// With --timestamps every line on standard output is stamped.
+std::unique_ptr<TLineStamper> gStamper;
+
+void WriteLine(const std::string& s)
+{
+    const std::string line = gStamper ? gStamper->Stamp(s) : s;
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
 class PrintHooks final : public IUiHooks {
 public:
-    void LogLine(const std::string& s) override
-    {
-        std::fwrite(s.data(), 1, s.size(), stdout);
-        std::fputc('\n', stdout);
-    }
+    void LogLine(const std::string& s) override { WriteLine(s); }
 };
 
 void PrintLine(const std::string& s)
 {
-    std::fwrite(s.data(), 1, s.size(), stdout);
-    std::fputc('\n', stdout);
+    WriteLine(s);
     std::fflush(stdout);
 }
 
@@ -80,6 +88,19 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (o.Timestamps)
+        gStamper = std::make_unique<TLineStamper>();
+    // Opened before the first exchange; closed (after the protocol object
+    // that writes it is gone) at every return, Ctrl-C in watch included.
+    TPcapCapture capture;
+    if (!o.CapturePath.empty()) {
+        std::string captureError;
+        if (!capture.Open(std::filesystem::path(o.CapturePath), captureError)) {
+            std::fprintf(stderr, "kestrel-console: %s\n", captureError.c_str());
+            return 1;
+        }
+    }
+
     std::unique_ptr<ISettingsStore> store = MakeUserSettingsStore();
     PortPathResolver resolver;
     if (!o.PortPath.empty()) {
@@ -106,6 +127,8 @@ int main(int argc, char** argv)
 
     PrintHooks hooks;
     TCbProtocol proto(state, port, SystemClock::Instance(), hooks);
+    if (capture.IsOpen())
+        proto.Link().SetCapture(&capture);
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

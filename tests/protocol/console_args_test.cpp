@@ -120,5 +120,45 @@ TEST(ConsoleArgs, HelpWinsWherever)
     EXPECT_NE(usage.find("--help | -h"), std::string::npos);
 }
 
+TEST(ConsoleArgs, CaptureAndTimestamps)
+{
+    struct Case {
+        std::vector<std::string> Args;
+        bool Ok;
+        std::string Capture;
+        bool Stamps;
+        Action What;
+    };
+    const Case cases[] = {
+        {{"--capture", "/tmp/a.pcap", "watch"}, true, "/tmp/a.pcap", false, Action::Watch},
+        {{"watch", "--timestamps"}, true, "", true, Action::Watch},
+        {{"--timestamps", "--capture", "x.pcap", "journal"}, true, "x.pcap", true, Action::Journal},
+        {{"--capture", "c.pcap", "--timestamps", "8"}, true, "c.pcap", true, Action::Code},
+        // --timestamps takes no value: what follows is the command.
+        {{"--timestamps", "watch"}, true, "", true, Action::Watch},
+        {{"--capture"}, false, "", false, Action::Code},
+        {{"watch", "--capture"}, false, "", false, Action::Code},
+        {{"--capture", "", "watch"}, false, "", false, Action::Code},
+        {{"--capture", "--timestamps", "watch"}, false, "", false, Action::Code},
+        {{"--timestamps"}, false, "", false, Action::Code},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.Args));
+        Options o;
+        std::string err;
+        ASSERT_EQ(ParseArgs(c.Args, o, err), c.Ok) << err;
+        if (!c.Ok) {
+            EXPECT_FALSE(err.empty());
+            continue;
+        }
+        EXPECT_EQ(o.CapturePath, c.Capture);
+        EXPECT_EQ(o.Timestamps, c.Stamps);
+        EXPECT_EQ(o.What, c.What);
+    }
+    const std::string usage = Usage();
+    EXPECT_NE(usage.find("[--capture FILE] [--timestamps] COMMAND"), std::string::npos) << usage;
+    EXPECT_NE(usage.find("-d rtacser.data,iec60870_101"), std::string::npos) << usage;
+}
+
 }  // namespace
 }  // namespace kestrel::console

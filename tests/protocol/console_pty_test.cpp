@@ -206,4 +206,53 @@ TEST(ConsoleTool, MissingPortIsReportedAndNothingSent)
     EXPECT_EQ(out, "Нет такого порта, или он занят другой программой.\nresult: -1\n");
 }
 
+TEST(ConsoleTool, TimestampsOnEveryLineGapsOnFrameLines)
+{
+    const ConsoleRun r = RunConsole({"--timestamps", "ReqReadClock"},
+                             {{0x68, 0x09, 0x09, 0x68, 0x08, 0x01, 0x3C, 0x05, 0x30, 0x17, 0x02, 0x10, 0x13, 0xB6, 0x16}});
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < r.Out.size();) {
+        const size_t nl = r.Out.find('\n', at);
+        lines.push_back(r.Out.substr(at, nl - at));
+        at = nl == std::string::npos ? r.Out.size() : nl + 1;
+    }
+    const std::vector<std::string> texts = {"Переданные байты: ", "68; 03; 03; 68; 5B; 01; 3C; 98; 16; ",
+                                            "Полученные байты: ", "68; 09; 09; 68; ",
+                                            "08; 01; 3C; 05; 30; 17; 02; 10; 13; B6; 16; ", "Контрольная сумма: B6;",
+                                            "Время/дата центрального блока: 17:30:5  2/10/13", "result: 0"};
+    ASSERT_EQ(lines.size(), texts.size()) << r.Out;
+    std::vector<long> gaps;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        ASSERT_GE(l.size(), 13u) << l;
+        // "HH:MM:SS.mmm "
+        for (size_t k : {0u, 1u, 3u, 4u, 6u, 7u, 9u, 10u, 11u})
+            EXPECT_TRUE(l[k] >= '0' && l[k] <= '9') << l;
+        EXPECT_EQ(l.substr(2, 1) + l.substr(5, 1) + l.substr(8, 1) + l.substr(12, 1), "::. ") << l;
+        std::string rest = l.substr(13);
+        if (rest[0] == '+') {
+            const size_t ms = rest.find(" мс ");
+            ASSERT_NE(ms, std::string::npos) << l;
+            gaps.push_back(std::stol(rest.substr(1, ms - 1)));
+            rest = rest.substr(ms + std::string(" мс ").size());
+        }
+        EXPECT_EQ(rest, texts[i]);
+    }
+    // Gaps only on the frame lines after the first: the answer's header and body.
+    ASSERT_EQ(gaps.size(), 2u) << r.Out;
+    // The answer is read after the clock read's wait at 2400 bit/s: 25 x 4 x 8 ms.
+    EXPECT_GE(gaps[0], 800) << r.Out;
+}
+
+TEST(ConsoleTool, CaptureFileThatCannotBeMadeStopsBeforeSending)
+{
+    const ConsoleRun r = RunConsole({"--capture", "/nonexistent-kestrel-dir/x.pcap", "ReqResetLink"}, {{0xE5}});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Requests.empty());
+    EXPECT_TRUE(r.Out.empty()) << r.Out;
+    EXPECT_EQ(r.Err.rfind("kestrel-console: Невозможно создать файл записи обмена \"/nonexistent-kestrel-dir/x.pcap\"", 0), 0u)
+        << r.Err;
+}
+
 }  // namespace

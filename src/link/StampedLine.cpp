@@ -25,9 +25,13 @@ std::string Rs485StampedLine(const std::string& line, int64_t msOfDay, int64_t s
                   static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
                   static_cast<int>(ms % 1000));
     std::string out = buf;
-    if (sincePrevMs >= 0)
-        out += "+" + std::to_string(sincePrevMs) + " мс ";
-    return out + line;
+    if (sincePrevMs >= 0) {
+        out += '+';
+        out += std::to_string(sincePrevMs);
+        out += " мс ";
+    }
+    out += line;
+    return out;
 }
 
 int64_t LocalMsOfDay()

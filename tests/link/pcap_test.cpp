@@ -128,7 +128,8 @@ TEST(PcapCapture, OpenTruncatesCloseStopsRecordingAndAFailedOpenSaysWhichFile)
     TPcapCapture cap;
     std::string error;
     ASSERT_TRUE(cap.Open(file, error));
-    cap.Record(true, Bytes{1, 2, 3}, Clock::now());
+    // Line feeds and the old end-of-file byte go out as they are (binary mode).
+    cap.Record(true, Bytes{0x0A, 0x0D, 0x1A}, Clock::now());
     cap.Close();
     EXPECT_FALSE(cap.IsOpen());
     cap.Record(true, Bytes{4}, Clock::now());  // ignored
@@ -138,7 +139,7 @@ TEST(PcapCapture, OpenTruncatesCloseStopsRecordingAndAFailedOpenSaysWhichFile)
     EXPECT_EQ(cap.Records(), 0u);
     EXPECT_EQ(fs::file_size(file), 24u);
 
-    const fs::path bad = dir.Path() / "нет-папки" / "c.pcap";
+    const fs::path bad = dir.Path() / fs::path(u8"нет-папки") / "c.pcap";
     TPcapCapture other;
     error.clear();
     EXPECT_FALSE(other.Open(bad, error));

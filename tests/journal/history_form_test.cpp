@@ -193,10 +193,10 @@ private slots:
         form.RenderList();
         QCOMPARE(form.StringGrid1->rowCount(), 1);
         QCOMPARE(Cell(form.StringGrid1, 0, 1), QString("D0"));
-        // The real timer fires within its second.
+        // The real timer fires (within its second; the limit only guards a hang).
         cb.Events.Append(Ev(0xD1));
         cb.NewEventCount = 1;
-        QTRY_COMPARE_WITH_TIMEOUT(cb.NewEventCount.load(), 0, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(cb.NewEventCount.load(), 0, 30000);
         QCOMPARE(form.StringGrid1->rowCount(), 2);
     }
 

@@ -136,8 +136,7 @@ void LookTest::waitWindow()
     QCOMPARE(f.StaticText1()->geometry(), QRect(19, 100, 385, 27));
     QCOMPARE(f.Animation()->geometry(), QRect(69, 16, 272, 60));
     QVERIFY(f.Animation()->Playing());
-    QTest::qWait(200);
-    QVERIFY(f.Animation()->Frame() > 0);
+    QTRY_VERIFY(f.Animation()->Frame() > 0);
     f.SetText(QStringLiteral("Ждите! Идет получение архивных данных"));
     Save(f, "wait_window");
     f.hide();

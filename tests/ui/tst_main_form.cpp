@@ -577,7 +577,7 @@ void MainFormTest::threadClosesTheWaitWindowAfterTheFirstPoll()
     QVERIFY(form.Timer2()->isActive());
     form.Timer1Timer();
     // Either the poll has run already or the wait window is up until it does.
-    QTRY_VERIFY_WITH_TIMEOUT(acq.link->Saw(107), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(acq.link->Saw(107), 30000);  // a guard against a hang only
     QTRY_VERIFY(!form.MessageForm()->isVisible());
     QCOMPARE(int(state.Cb(0)->FirstPollPending), 0);
     form.close();

@@ -7,17 +7,18 @@ BUILD_TYPE ?= RelWithDebInfo
 
 # Every Debian package the project needs: compilers, Qt 6 Widgets, GoogleTest,
 # the MinGW-w64 cross compiler and Wine for the Windows build, Xvfb and
-# ImageMagick for the end-to-end runs with screenshots, clang for the fuzzers,
+# ImageMagick for the end-to-end runs with screenshots (xdotool drives the windows
+# for `make screenshots`), clang for the fuzzers,
 # dpkg-dev and lintian for the Debian package, tshark for the capture test.
 PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
 	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
-	xvfb xauth imagemagick fonts-dejavu-core socat \
+	xvfb xauth imagemagick fonts-dejavu-core socat xdotool \
 	dpkg-dev lintian tshark
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-native test-sanitizers test-fuzz test-win package test-package run clean
+.PHONY: deps configure build test test-native test-sanitizers test-fuzz test-win package test-package run screenshots clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -88,6 +89,10 @@ test-package: package
 
 run: build
 	tools/demo.sh $(BUILD)
+
+# Every window of the utility against the simulated block, as PNGs in docs/screenshots/.
+screenshots: build
+	tools/screenshots.sh $(BUILD)
 
 clean:
 	rm -rf build build-tsan build-asan build-fuzz build-win

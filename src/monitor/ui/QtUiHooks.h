@@ -3,6 +3,8 @@
 // queued to the user-interface thread; nothing here touches a window from
 // another thread.
 #include <QObject>
+#include <QTime>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -19,10 +21,12 @@ public:
 
     void RestoreMainWindow() override { Queue(onRestore_); }
     void CloseWaitWindow() override { Queue(onCloseWait_); }
+    // Stamped here, on the thread that runs the exchange, so the console's
+    // "+N мс" gaps are those of the bytes on the wire, not of the queue.
     void LogLine(const std::string& utf8) override
     {
         if (onLogLine_)
-            Post([f = onLogLine_, utf8] { f(utf8); });
+            Post([f = onLogLine_, utf8, ms = MsOfDay ? MsOfDay() : -1] { f(utf8, ms); });
     }
     void ConsoleShowJournal() override { Queue(onConsoleJournal_); }
     void ConsoleJournalRecord(const std::string& code, const std::string& text, const std::string& date) override
@@ -39,10 +43,13 @@ public:
     // Handlers, set on the user-interface thread before the thread starts.
     std::function<void()> onRestore_;
     std::function<void()> onCloseWait_;
-    std::function<void(const std::string&)> onLogLine_;
+    // A log line and the PC time (ms since midnight) when the core wrote it.
+    std::function<void(const std::string&, int64_t)> onLogLine_;
     std::function<void()> onConsoleJournal_;
     std::function<void(const std::string&, const std::string&, const std::string&)> onConsoleRecord_;
     std::function<void(int, const std::string&, int, int, int, int)> onConsoleClock_;
+    // The time source of the log stamps; called on the exchange's thread.
+    std::function<int64_t()> MsOfDay = [] { return static_cast<int64_t>(QTime::currentTime().msecsSinceStartOfDay()); };
 
 private:
     void Queue(const std::function<void()>& f)

@@ -15,17 +15,25 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "link/SerialDeviceOs.h"
 #include "monitor/GetDataThread.h"
 #include "monitor/ui/MainForm.h"
+#include "monitor/ui/QtUiHooks.h"
+#include "setup/ui/ChSetupUirForm.h"
+#include "setup/ui/SetupCbDialogs.h"
+#include "setup/ui/SetupUirForm.h"
 #include "state/Clock.h"
 #include "state/SettingsStore.h"
 
 namespace kestrel {
 
 namespace {
+
+// Lines put into the log per turn of the event loop: a few milliseconds.
+constexpr qsizetype kLogSliceLines = 200;
 
 QComboBox* ListOf(const std::vector<std::string>& items, int selected, QWidget* parent)
 {
@@ -106,7 +114,16 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
 
     connect(bbSendCommand, &QPushButton::clicked, this, [this] { SendCommand(); });
     connect(bbOk, &QPushButton::clicked, this, [this] { close(); });
-    connect(bbClear, &QPushButton::clicked, Memo1, &QPlainTextEdit::clear);
+    // Log lines reach Memo1 a slice per turn of the event loop.
+    logFlush_ = new QTimer(this);
+    logFlush_->setSingleShot(true);
+    logFlush_->setInterval(0);
+    connect(logFlush_, &QTimer::timeout, this, [this] { FlushLogSlice(kLogSliceLines); });
+    connect(bbClear, &QPushButton::clicked, this, [this] {
+        logFlush_->stop();
+        pendingLog_.clear();
+        Memo1->clear();
+    });
     connect(bbSaveLog, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить журнал обмена"),
                                                           QStringLiteral("Обмен.txt"),
@@ -127,6 +144,13 @@ TRs485SetupForm::~TRs485SetupForm()
     }
 }
 
+void TRs485SetupForm::SetDialogs(TSetDateTimeForm* setDateTime, TGetDateTimeForm* clock, TSetupUirForm* uir)
+{
+    setDateTime_ = setDateTime;
+    clockForm_ = clock;
+    uirForm_ = uir;
+}
+
 void TRs485SetupForm::Fill()
 {
     ComboBox2->clear();
@@ -136,23 +160,59 @@ void TRs485SetupForm::Fill()
     ComboBox2->setCurrentIndex(ComboBox2->count() > 0 ? 0 : -1);
 }
 
-void TRs485SetupForm::AppendLog(const QString& line)
+void TRs485SetupForm::AppendLog(const QString& line, int64_t msOfDay)
 {
     if (!cbTimestamps->isChecked()) {
-        Memo1->appendPlainText(line);
-        return;
+        pendingLog_.append(line);
+    } else {
+        // The stamp is the time the exchange wrote the line (taken on its
+        // thread), so the gap is that of the bytes, not of the queue.
+        const int64_t ms = msOfDay >= 0 ? msOfDay : QTime::currentTime().msecsSinceStartOfDay();
+        const int64_t since = lastLineMs_ < 0 ? -1 : ((ms - lastLineMs_) + 86400000) % 86400000;
+        lastLineMs_ = ms;
+        pendingLog_.append(QString::fromStdString(Rs485StampedLine(line.toStdString(), ms, since)));
     }
-    // Stamped when the line reaches the window: lines are queued from the
-    // worker as they are produced, so the gap is that of the exchange.
-    const QDateTime now = QDateTime::currentDateTime();
-    const int64_t ms = now.time().msecsSinceStartOfDay();
-    const int64_t since = lastLineMs_ < 0 ? -1 : ((ms - lastLineMs_) + 86400000) % 86400000;
-    lastLineMs_ = ms;
-    Memo1->appendPlainText(QString::fromStdString(Rs485StampedLine(line.toStdString(), ms, since)));
+    if (!logFlush_->isActive())
+        logFlush_->start();
+}
+
+void TRs485SetupForm::FlushLog()
+{
+    logFlush_->stop();
+    FlushLogSlice(pendingLog_.size());
+}
+
+void TRs485SetupForm::FlushLogSlice(qsizetype maxLines)
+{
+    if (pendingLog_.isEmpty())
+        return;
+    const qsizetype n = std::min(maxLines, pendingLog_.size());
+    // One insertion per slice: a line at a time costs a layout each.
+    Memo1->appendPlainText(QStringList(pendingLog_.mid(0, n)).join(QLatin1Char('\n')));
+    pendingLog_.remove(0, n);
+    if (!pendingLog_.isEmpty())
+        logFlush_->start();
+}
+
+void TRs485SetupForm::ShowClock(int year, const QString& month, int day, int hour, int minute, int second)
+{
+    if (!clockForm_)
+        return;
+    clockForm_->Value[0]->setText(QString::number(year));
+    if (!month.isEmpty())
+        clockForm_->Value[1]->setText(month);
+    clockForm_->Value[2]->setText(QString::number(day));
+    clockForm_->Value[3]->setText(QString::number(hour));
+    clockForm_->Value[4]->setText(QString::number(minute));
+    clockForm_->Value[5]->setText(QString::number(second));
+    CentreOver(clockForm_, this);
+    clockForm_->show();
+    clockForm_->raise();
 }
 
 bool TRs485SetupForm::SaveLog(const QString& path)
 {
+    FlushLog();
     const std::string error = Rs485SaveLog(std::filesystem::path(path.toStdU16String()),
                                            Memo1->toPlainText().toStdString());
     if (error.empty())
@@ -184,6 +244,9 @@ void TRs485SetupForm::showEvent(QShowEvent* e)
 
 void TRs485SetupForm::closeEvent(QCloseEvent* e)
 {
+    // The thread takes the port back: a window still waiting for its entry
+    // goes without sending.
+    CancelAwaited();
     if (worker_) {
         // The command finishes first; the window closes after it.
         closePending_ = true;
@@ -209,7 +272,7 @@ void TRs485SetupForm::SetBusy(bool busy)
 
 void TRs485SetupForm::SendCommand()
 {
-    if (worker_)
+    if (worker_ || awaiting_ != Awaiting::None)
         return;
     TRs485Selection s;
     s.Command = ComboBox1->currentIndex();
@@ -224,20 +287,121 @@ void TRs485SetupForm::SendCommand()
         ShowWarning(QString::fromStdString(error), QString::fromUtf8(kRs485WarningCaption));
         return;
     }
-    // Items 8 and 9 take their data from the date/time entry and the UIR
-    // setup window; until those are wired here nothing is sent, so no stale
-    // CmdData reaches a block's clock or UIR configuration.
-    if (s.Command == kRs485ItemWriteClock || s.Command == kRs485ItemWriteUir) {
-        AppendLog(QStringLiteral("Команда пока не выполняется из этого окна"));
+    if (s.Command == kRs485ItemWriteClock) {
+        AwaitDateTime(s);
         return;
     }
-    const int32_t code = Rs485StageCommand(state_, s);
-    const int32_t cb = s.Cb;
+    if (s.Command == kRs485ItemWriteUir) {
+        AwaitUir(s);
+        return;
+    }
+    StartWorker(s.Cb, Rs485StageCommand(state_, s));
+}
+
+void TRs485SetupForm::StartWorker(int32_t cb, int32_t code)
+{
     SetBusy(true);
     worker_ = std::make_unique<std::thread>([this, cb, code] {
         const int result = Rs485Run(proto_, state_, cb, code);
         QMetaObject::invokeMethod(this, [this, result] { OnWorkerDone(result); }, Qt::QueuedConnection);
     });
+}
+
+void TRs485SetupForm::AwaitDateTime(const TRs485Selection& s)
+{
+    // Shown by the block setup window's own "Изменить" already: that one
+    // waits for it, and a second waiter would send its entry twice.
+    if (!setDateTime_ || setDateTime_->isVisible()) {
+        if (setDateTime_)
+            setDateTime_->raise();
+        return;
+    }
+    awaited_ = s;
+    awaiting_ = Awaiting::DateTime;
+    SetBusy(true);
+    awaitedHidden_ = connect(setDateTime_, &TSetupCbDialog::Hidden, this, &TRs485SetupForm::OnAwaitedHidden);
+    // Not modal: this window keeps painting and its log keeps its lines
+    // while the operator picks the date.
+    CentreOver(setDateTime_, this);
+    setDateTime_->show();
+    setDateTime_->raise();
+    setDateTime_->activateWindow();
+}
+
+void TRs485SetupForm::AwaitUir(const TRs485Selection& s)
+{
+    if (!uirForm_ || uirForm_->isVisible()) {
+        if (uirForm_)
+            uirForm_->raise();
+        return;
+    }
+    awaited_ = s;
+    awaiting_ = Awaiting::Uir;
+    SetBusy(true);
+    uirForm_->Display(s.Cb, -1);
+    uirForm_->SelectEntry(Rs485FirstUirEntry(s.Segment));
+    uirForm_->SetTransferButtonsEnabled(false);
+    awaitedHidden_ = connect(uirForm_, &TSetupUirForm::Hidden, this, &TRs485SetupForm::OnAwaitedHidden);
+    CentreOver(uirForm_, this);
+    uirForm_->show();
+    uirForm_->raise();
+    uirForm_->activateWindow();
+}
+
+void TRs485SetupForm::OnAwaitedHidden()
+{
+    const Awaiting was = awaiting_;
+    awaiting_ = Awaiting::None;
+    disconnect(awaitedHidden_);
+    const TRs485Selection& s = awaited_;
+    if (was == Awaiting::DateTime) {
+        if (!setDateTime_->Confirmed) {
+            SetBusy(false);  // cancelled: nothing is sent
+            return;
+        }
+        setDateTime_->Confirmed = false;
+        const TClockChoice c = setDateTime_->Choice();
+        if (c.YearItem < 0 || c.MonthItem < 0 || c.DayItem < 0 || c.Hour < 0 || c.Minute < 0 || c.Second < 0) {
+            SetBusy(false);  // an empty list: no date to send
+            return;
+        }
+        TRs485DateTime t;
+        t.Second = c.Second;
+        t.Minute = c.Minute;
+        t.Hour = c.Hour;
+        t.DayIndex = c.DayItem;
+        t.MonthIndex = c.MonthItem;
+        t.YearIndex = c.YearItem;
+        const int32_t code = Rs485StageCommand(state_, s);
+        Rs485StageClock(state_, t);
+        StartWorker(s.Cb, code);
+        return;
+    }
+    if (was == Awaiting::Uir) {
+        uirForm_->SetTransferButtonsEnabled(true);
+        // An edit confirmed just before the window closed reaches the record
+        // before the segment leaves, not at the window's next tick.
+        if (uirForm_->ChSetupUirForm() && uirForm_->ChSetupUirForm()->Accepted)
+            uirForm_->Timer1Timer();
+        StartWorker(s.Cb, Rs485StageCommand(state_, s));  // Fcb and the console's segment
+    }
+}
+
+void TRs485SetupForm::CancelAwaited()
+{
+    if (awaiting_ == Awaiting::None)
+        return;
+    const Awaiting was = awaiting_;
+    awaiting_ = Awaiting::None;
+    disconnect(awaitedHidden_);
+    if (was == Awaiting::DateTime) {
+        setDateTime_->Confirmed = false;
+        setDateTime_->hide();
+    } else {
+        uirForm_->SetTransferButtonsEnabled(true);
+        uirForm_->hide();
+    }
+    SetBusy(false);
 }
 
 void TRs485SetupForm::OnWorkerDone(int result)
@@ -251,6 +415,16 @@ void TRs485SetupForm::OnWorkerDone(int result)
         closePending_ = false;
         close();
     }
+}
+
+void ConnectConsoleHooks(TQtUiHooks& hooks, TRs485SetupForm* form)
+{
+    hooks.onLogLine_ = [form](const std::string& s, int64_t msOfDay) {
+        form->AppendLog(QString::fromStdString(s), msOfDay);
+    };
+    hooks.onConsoleClock_ = [form](int year, const std::string& month, int day, int hour, int minute, int second) {
+        form->ShowClock(year, QString::fromStdString(month), day, hour, minute, second);
+    };
 }
 
 void AttachRs485SetupForm(TMainForm& mainForm, TGlobalState& state, ISettingsStore& store)
@@ -270,7 +444,9 @@ void AttachRs485SetupForm(TMainForm& mainForm, TGlobalState& state, ISettingsSto
     auto* form = new TRs485SetupForm(state, *parts->proto, [main] { return main->AcqThread(); });
     // The parts live as long as the window.
     QObject::connect(form, &QObject::destroyed, [parts] {});
-    mainForm.QtHooks().onLogLine_ = [form](const std::string& s) { form->AppendLog(QString::fromStdString(s)); };
+    form->SetDialogs(mainForm.findChild<TSetDateTimeForm*>(), mainForm.findChild<TGetDateTimeForm*>(),
+                     mainForm.findChild<TSetupUirForm*>());
+    ConnectConsoleHooks(mainForm.QtHooks(), form);
     mainForm.SetConsoleForm(form, [form] { form->Fill(); });
 }
 

@@ -14,11 +14,16 @@ class QCheckBox;
 class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace kestrel {
 
 class TGetDataThread;
+class TGetDateTimeForm;
 class TMainForm;
+class TQtUiHooks;
+class TSetDateTimeForm;
+class TSetupUirForm;
 class ISettingsStore;
 
 class TRs485SetupForm : public QWidget {
@@ -29,12 +34,28 @@ public:
                     QWidget* parent = nullptr);
     ~TRs485SetupForm() override;
 
+    // The windows items 8 and 9 and the clock read use (created by the
+    // block and UIR setup windows; any may be null, its item then sends
+    // nothing).
+    void SetDialogs(TSetDateTimeForm* setDateTime, TGetDateTimeForm* clock, TSetupUirForm* uir);
+
     // Refills the block list from the model (first selected).
     void Fill();
-    // One log line, on the user-interface thread.
-    void AppendLog(const QString& line);
-    // Runs the selected command (bbSendCommand).
+    // One log line, on the user-interface thread; msOfDay is the PC time
+    // (ms since midnight) when the exchange wrote it, -1 for now.
+    // Lines are gathered and reach Memo1 a slice per event-loop turn, so a
+    // 255-event read never holds the window for the whole batch.
+    void AppendLog(const QString& line, int64_t msOfDay = -1);
+    // Puts every gathered line into Memo1 now.
+    void FlushLog();
+    // The clock read's display ("Время и дата ЦБ") filled and shown centred
+    // over the console; an empty month keeps the month text.
+    void ShowClock(int year, const QString& month, int day, int hour, int minute, int second);
+    // Runs the selected command (bbSendCommand). Items 8 and 9 first show
+    // their window and return; the command runs when it is hidden.
     void SendCommand();
+    // A window of item 8 or 9 is shown and its command not yet started.
+    bool AwaitingDialog() const { return awaiting_ != Awaiting::None; }
     // Writes the log to `path`; a failure is shown as a warning.
     bool SaveLog(const QString& path);
     bool Running() const { return worker_ != nullptr; }
@@ -64,20 +85,41 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    enum class Awaiting { None, DateTime, Uir };
+
     void SetBusy(bool busy);
+    void FlushLogSlice(qsizetype maxLines);
+    void StartWorker(int32_t cb, int32_t code);
     void OnWorkerDone(int result);
+    void AwaitDateTime(const TRs485Selection& s);
+    void AwaitUir(const TRs485Selection& s);
+    void OnAwaitedHidden();
+    // Closes a waiting window without sending anything.
+    void CancelAwaited();
 
     TGlobalState& state_;
     TCbProtocol& proto_;
     std::function<TGetDataThread*()> thread_;
     std::unique_ptr<std::thread> worker_;
+    TSetDateTimeForm* setDateTime_ = nullptr;
+    TGetDateTimeForm* clockForm_ = nullptr;
+    TSetupUirForm* uirForm_ = nullptr;
+    Awaiting awaiting_ = Awaiting::None;
+    TRs485Selection awaited_;
+    QMetaObject::Connection awaitedHidden_;
     bool closePending_ = false;
     bool paused_ = false;
     int64_t lastLineMs_ = -1;
+    QStringList pendingLog_;
+    QTimer* logFlush_ = nullptr;
 };
 
+// Routes the core's console reactions (log lines, the clock read) to `form`.
+void ConnectConsoleHooks(TQtUiHooks& hooks, TRs485SetupForm* form);
+
 // Creates the console (hidden) with its own port and protocol and registers
-// it with the main window.
+// it with the main window; the date/time entry, the clock display and the
+// UIR setup window are those already attached to it.
 void AttachRs485SetupForm(TMainForm& mainForm, TGlobalState& state, ISettingsStore& store);
 
 }  // namespace kestrel

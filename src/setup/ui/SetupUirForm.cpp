@@ -152,6 +152,18 @@ TSetupUirForm::~TSetupUirForm() = default;
 
 void TSetupUirForm::Display(int32_t cb, int uirIndex) { actions_->Show(cb, uirIndex); }
 
+void TSetupUirForm::SetTransferButtonsEnabled(bool on)
+{
+    for (QPushButton* b : {bbGetDataFrUir, bbSendDataToUir, bbSaveUirCfg, BitBtn1})
+        b->setEnabled(on);
+}
+
+void TSetupUirForm::SelectEntry(int row)
+{
+    ListBox1->setCurrentRow(row >= 0 && row < ListBox1->count() ? row : -1);
+    actions_->Select(ListBox1->currentRow());
+}
+
 void TSetupUirForm::ShowList(const std::vector<std::string>& entries, int selected)
 {
     filling_ = true;
@@ -222,6 +234,7 @@ void TSetupUirForm::hideEvent(QHideEvent* e)
         ch_->close();
     if (list_->isVisible())
         list_->bbCancelClick();
+    emit Hidden();
 }
 
 void TSetupUirForm::ListBox1Click() { actions_->Select(ListBox1->currentRow()); }

@@ -40,6 +40,12 @@ public:
     // A caller's opening: block `cb`, UIR index `uirIndex` selected when it
     // is in the list (else the selection stays, or the first entry).
     void Display(int32_t cb, int uirIndex);
+    // The service console's segment write: the four transfer buttons
+    // ("Получить", "Записать", "Сохранить ... в файл", "Применить к
+    // выбранным УИР") off while it waits, and a list entry chosen by its
+    // position (-1 or past the end: none).
+    void SetTransferButtonsEnabled(bool on);
+    void SelectEntry(int row);
 
     // ISetupUirView. Virtual so tests can answer the questions.
     void ShowList(const std::vector<std::string>& entries, int selected) override;
@@ -64,6 +70,10 @@ public:
     QPushButton* bbSetInitCfg = nullptr;
     QPushButton* bbClose = nullptr;
     QTimer* Timer1 = nullptr;
+
+signals:
+    // Hidden by the program or the operator (not by minimising).
+    void Hidden();
 
 public slots:
     void Timer1Timer();

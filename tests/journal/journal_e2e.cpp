@@ -2,14 +2,16 @@
 // file, the acquisition over the OS serial device) with the journal window
 // attached, against a kestrel-cbsim process on a pseudo-terminal. The journal
 // of 255 records is fetched with the window's button and exported through
-// the real save dialog; the file must hold the simulator's journal.
+// the real save dialog; the file must hold the simulator's journal. The
+// terminal device waits for the simulator's whole answer to each request (its
+// trace says what it answered), so a busy host that holds the simulator back
+// cannot make the program's fixed waits miss an answer.
 //
 //   journal_e2e CBSIM_PATH   (run under Xvfb by run_e2e.sh)
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -20,6 +22,13 @@
 #include "SimExpect.h"
 #include "app/App.h"
 #include "journal/JournalRows.h"
+#include "link/ComPort.h"
+#include "link/SerialDeviceOs.h"
+#include "monitor/ProtocolAcqLink.h"
+#include "protocol/Protocol.h"
+#include "sim/AnsweredDevice.h"
+#include "sim/SimProcess.h"
+#include "state/Clock.h"
 #include "journal/ui/HistoryForm.h"
 #include "monitor/ui/MainForm.h"
 #include "state/ConfigFile.h"
@@ -51,6 +60,23 @@ struct NoPrompt final : IPrompt {
     bool AccessPrompt() override { return false; }
     bool ChooseConfigFile(std::string&) override { return false; }
 };
+
+// The program's own acquisition, its OS device behind the answered device.
+AcquisitionFactory AnsweredAcquisition(sim::test::TChildProcess& cbsim)
+{
+    return [&cbsim](TGlobalState& state, IUiHooks& hooks) {
+        auto acq = std::make_unique<TAcquisition>();
+        std::shared_ptr<ISettingsStore> store = MakeUserSettingsStore();
+        std::shared_ptr<ISerialDevice> os = MakeOsSerialDevice(MakeSettingsPortResolver(*store));
+        auto device = std::make_shared<sim::test::TAnsweredDevice>(*os, cbsim);
+        auto port = std::make_shared<TComPort>(*device);
+        auto protocol = std::make_shared<TCbProtocol>(state, *port, SystemClock::Instance(), hooks);
+        auto link = std::make_shared<TProtocolAcqLink>(*protocol);
+        acq->Thread = std::make_unique<TGetDataThread>(state, *link, SystemClock::Instance(), hooks);
+        acq->Parts = {store, os, device, port, protocol, link};
+        return acq;
+    };
+}
 
 // The real window; only its message boxes are recorded instead of shown.
 class RecordingHistoryForm : public THistoryForm {
@@ -96,11 +122,12 @@ private slots:
         QVERIFY(scenario.open(QIODevice::WriteOnly));
         scenario.write(kScenario);
         scenario.close();
-        QProcess cbsim;
-        cbsim.setProcessChannelMode(QProcess::SeparateChannels);
-        cbsim.start(gCbsim, {"--register", "COM1", "--scenario", scenario.fileName()});
-        QVERIFY2(cbsim.waitForStarted(5000), qPrintable(cbsim.errorString()));
-        QVERIFY(cbsim.waitForReadyRead(5000));
+        sim::test::TChildProcess cbsim;
+        QVERIFY(cbsim.Start({gCbsim.toStdString(), "--register", "COM1", "--scenario",
+                             scenario.fileName().toStdString(), "--trace"},
+                            {"XDG_CONFIG_HOME=" + config.toStdString()}));
+        std::string terminal;
+        QVERIFY2(cbsim.ReadLine(terminal), cbsim.Output().c_str());
         const QString mapping = QString::fromUtf8(config) + "/KestrelUtilite/registry/Software/KestrelUtilite/Ports/COM1";
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mapping), 5000);
 
@@ -123,7 +150,7 @@ private slots:
         AttachHistoryForm(main, *form);
         QElapsedTimer sinceStart;
         sinceStart.start();
-        QCOMPARE(main.Startup(MakeDeviceAcquisition), StartupResult::Continue);
+        QCOMPARE(main.Startup(AnsweredAcquisition(cbsim)), StartupResult::Continue);
         QVERIFY2(prompt.seen.isEmpty(), qPrintable(prompt.seen.join(" | ")));
         main.show();
         // The start-up's own journal read is over before the operator's.
@@ -174,8 +201,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(out + ".txt.tmp~"));
 
         main.close();
-        cbsim.terminate();
-        QVERIFY(cbsim.waitForFinished(5000));
     }
 };
 

@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QLabel>
 #include <QListWidget>
@@ -517,6 +519,123 @@ private slots:
                 break;
         }
         QVERIFY2(best < 50 + bestIdle, qPrintable(QStringLiteral("stall %1 ms, idle %2 ms").arg(best).arg(bestIdle)));
+    }
+
+    // The counters line under the log follows the chosen block and is
+    // fresh when a command ends.
+    void countersAfterAnExchange_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("acknowledged") << QByteArray::fromHex("E5")
+                                      << "Кадров: 1, ответов: 1, ошибок КС: 0, тайм-аутов: 0, сбоев подряд: 0, связь: есть";
+        QTest::newRow("silent") << QByteArray()
+                                << "Кадров: 1, ответов: 0, ошибок КС: 0, тайм-аутов: 1, сбоев подряд: 1, связь: есть";
+    }
+    void countersAfterAnExchange()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, text);
+        Rig r;
+        QCOMPARE(r.form.lbCounters->text(),
+                 QStringLiteral("Кадров: 0, ответов: 0, ошибок КС: 0, тайм-аутов: 0, сбоев подряд: 0, связь: есть"));
+        r.dev.Answer(Bytes(answer.begin(), answer.end()));
+        r.Run();
+        QCOMPARE(r.form.lbCounters->text(), text);
+    }
+
+    void countersFollowTheChosenBlock()
+    {
+        Rig r;
+        r.state.EnsureAllocated(2);
+        r.state.CbCount = 2;
+        r.state.Cb(1)->Name = "ЦБ №2";
+        r.state.Cb(1)->FramesSent = 7;
+        r.state.Cb(1)->LinkLost = 1;
+        r.form.Fill();
+        QVERIFY(r.form.lbCounters->text().startsWith(QStringLiteral("Кадров: 0,")));
+        r.form.ComboBox2->setCurrentIndex(1);
+        QCOMPARE(r.form.lbCounters->text(),
+                 QStringLiteral("Кадров: 7, ответов: 0, ошибок КС: 0, тайм-аутов: 0, сбоев подряд: 0, связь: потеряна"));
+    }
+
+    // "Записывать в файл pcap": the frames of the exchanges while it is
+    // ticked, each with its direction; unticking or closing the console
+    // ends the file.
+    void captureWritesTheFrames_data()
+    {
+        QTest::addColumn<bool>("closeConsole");
+        QTest::newRow("unticked") << false;
+        QTest::newRow("console closed") << true;
+    }
+    void captureWritesTheFrames()
+    {
+        QFETCH(bool, closeConsole);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("обмен.pcap"));
+        Rig r;
+        int asked = 0;
+        r.form.CapturePathChooser = [&] {
+            ++asked;
+            return path;
+        };
+        r.form.cbCapture->setChecked(true);
+        QCOMPARE(asked, 1);
+        QVERIFY(r.form.Capture().IsOpen());
+        r.dev.Answer(Ack());
+        QCOMPARE(r.Run(), 0);
+        if (closeConsole)
+            r.form.close();
+        else
+            r.form.cbCapture->setChecked(false);
+        QVERIFY(!r.form.cbCapture->isChecked());
+        QVERIFY(!r.form.Capture().IsOpen());
+        // Not recorded any more: the link no longer holds the capture.
+        r.dev.Answer(Ack());
+        QCOMPARE(Rs485Run(r.proto, r.state, 0, ReqResetLink), 0);
+        QCOMPARE(r.dev.Writes.size(), size_t{2});
+
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray b = f.readAll();
+        // Global header, then (16-byte record header + 12-byte serial header
+        // + frame) for the request and for the answer.
+        const QByteArray request(reinterpret_cast<const char*>(r.dev.Writes[0].data()),
+                                 static_cast<qsizetype>(r.dev.Writes[0].size()));
+        QCOMPARE(b.size(), 24 + (28 + request.size()) + (28 + 1));
+        QCOMPARE(b.left(4), QByteArray::fromHex("D4C3B2A1"));
+        QCOMPARE(b.mid(20, 4), QByteArray::fromHex("FA000000"));  // link type 250
+        const qsizetype first = 24;
+        QCOMPARE(b.at(first + 16 + 8), char(0x01));  // sent
+        QCOMPARE(b.mid(first + 28, request.size()), request);
+        const qsizetype second = first + 28 + request.size();
+        QCOMPARE(b.at(second + 16 + 8), char(0x02));  // received
+        QCOMPARE(b.mid(second + 28), QByteArray::fromHex("E5"));
+    }
+
+    void captureNotStarted_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("file dialog cancelled") << QString() << false;
+        QTest::newRow("folder missing") << "/nonexistent-dir/x/обмен.pcap" << true;
+    }
+    void captureNotStarted()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, warned);
+        Rig r;
+        r.form.CapturePathChooser = [&] { return path; };
+        r.form.cbCapture->setChecked(true);
+        QVERIFY(!r.form.cbCapture->isChecked());
+        QVERIFY(!r.form.Capture().IsOpen());
+        QCOMPARE(r.warnings.size(), size_t(warned ? 1 : 0));
+        if (warned) {
+            QVERIFY2(r.warnings[0].first.contains(path), qPrintable(r.warnings[0].first));
+            QCOMPARE(r.warnings[0].second, QStringLiteral("Внимание"));
+        }
+        r.dev.Answer(Ack());
+        QCOMPARE(r.Run(), 0);  // the console works on without a file
     }
 
     void consoleFlagWhileShown()

@@ -14,10 +14,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "link/Link.h"
 #include "link/SerialDeviceOs.h"
 #include "monitor/GetDataThread.h"
 #include "monitor/ui/MainForm.h"
@@ -97,10 +99,15 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     right->addWidget(Memo1, 1);
+    lbCounters = new QLabel(this);
+    lbCounters->setWordWrap(true);
+    right->addWidget(lbCounters);
     bbClear = new QPushButton(QStringLiteral("Очистить"), this);
     cbTimestamps = new QCheckBox(QStringLiteral("Время"), this);
+    cbCapture = new QCheckBox(QStringLiteral("Записывать в файл pcap"), this);
     auto* under = new QHBoxLayout;
     under->addWidget(cbTimestamps);
+    under->addWidget(cbCapture);
     under->addStretch(1);
     bbSaveLog = new QPushButton(QStringLiteral("Сохранить журнал обмена"), this);
     under->addWidget(bbSaveLog);
@@ -110,7 +117,7 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
     auto* top = new QHBoxLayout(this);
     top->addLayout(left);
     top->addLayout(right, 1);
-    resize(760, 460);
+    resize(860, 480);
 
     connect(bbSendCommand, &QPushButton::clicked, this, [this] { SendCommand(); });
     connect(bbOk, &QPushButton::clicked, this, [this] { close(); });
@@ -124,6 +131,12 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
         pendingLog_.clear();
         Memo1->clear();
     });
+    CapturePathChooser = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Записывать в файл pcap"), QStringLiteral("Обмен.pcap"),
+                                            QStringLiteral("Файлы pcap (*.pcap)"));
+    };
+    connect(cbCapture, &QCheckBox::toggled, this, [this](bool on) { SetCaptureOn(on); });
+    connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { RefreshCounters(); });
     connect(bbSaveLog, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить журнал обмена"),
                                                           QStringLiteral("Обмен.txt"),
@@ -137,6 +150,7 @@ TRs485SetupForm::~TRs485SetupForm()
 {
     if (worker_ && worker_->joinable())
         worker_->join();
+    StopCapture();
     if (paused_) {
         if (TGetDataThread* t = thread_ ? thread_() : nullptr)
             t->Paused = 0;
@@ -190,8 +204,42 @@ void TRs485SetupForm::FlushLogSlice(qsizetype maxLines)
     // One insertion per slice: a line at a time costs a layout each.
     Memo1->appendPlainText(QStringList(pendingLog_.mid(0, n)).join(QLatin1Char('\n')));
     pendingLog_.remove(0, n);
+    RefreshCounters();
     if (!pendingLog_.isEmpty())
         logFlush_->start();
+}
+
+void TRs485SetupForm::RefreshCounters()
+{
+    const TCbData* cb = state_.Cb(ComboBox2->currentIndex());
+    lbCounters->setText(cb ? QString::fromStdString(LinkCountersText(*cb)) : QString());
+}
+
+void TRs485SetupForm::SetCaptureOn(bool on)
+{
+    if (!on) {
+        StopCapture();
+        return;
+    }
+    if (capture_.IsOpen())
+        return;
+    const QString path = CapturePathChooser ? CapturePathChooser() : QString();
+    std::string error;
+    if (path.isEmpty() || !capture_.Open(std::filesystem::path(path.toStdU16String()), error)) {
+        const QSignalBlocker block(cbCapture);
+        cbCapture->setChecked(false);
+        if (!error.empty())
+            ShowWarning(QString::fromStdString(error), QString::fromUtf8(kRs485WarningCaption));
+        return;
+    }
+    proto_.Link().SetCapture(&capture_);
+}
+
+void TRs485SetupForm::StopCapture()
+{
+    // The link lets go first: no exchange writes into a closing file.
+    proto_.Link().SetCapture(nullptr);
+    capture_.Close();
 }
 
 void TRs485SetupForm::ShowClock(int year, const QString& month, int day, int hour, int minute, int second)
@@ -224,6 +272,7 @@ bool TRs485SetupForm::SaveLog(const QString& path)
 void TRs485SetupForm::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
+    RefreshCounters();
     if (paused_)
         return;
     paused_ = true;
@@ -254,6 +303,8 @@ void TRs485SetupForm::closeEvent(QCloseEvent* e)
         return;
     }
     QWidget::closeEvent(e);
+    if (cbCapture->isChecked())
+        cbCapture->setChecked(false);  // closes the file
     if (paused_) {
         if (TGetDataThread* t = thread_ ? thread_() : nullptr)
             t->Paused = 0;
@@ -268,6 +319,7 @@ void TRs485SetupForm::SetBusy(bool busy)
     for (QComboBox* c : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5, ComboBox6})
         c->setEnabled(!busy);
     CheckBox1->setEnabled(!busy);
+    cbCapture->setEnabled(!busy);
 }
 
 void TRs485SetupForm::SendCommand()
@@ -410,6 +462,7 @@ void TRs485SetupForm::OnWorkerDone(int result)
         worker_->join();
     worker_.reset();
     SetBusy(false);
+    RefreshCounters();
     emit CommandFinished(result);
     if (closePending_) {
         closePending_ = false;

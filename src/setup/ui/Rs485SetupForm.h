@@ -8,10 +8,12 @@
 #include <memory>
 #include <thread>
 
+#include "link/PcapCapture.h"
 #include "setup/Rs485Setup.h"
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -59,6 +61,11 @@ public:
     // Writes the log to `path`; a failure is shown as a warning.
     bool SaveLog(const QString& path);
     bool Running() const { return worker_ != nullptr; }
+    // The link counters of the block chosen in ComboBox2 into lbCounters.
+    void RefreshCounters();
+    // "Записывать в файл pcap" ticked (asks for the file) or unticked.
+    void SetCaptureOn(bool on);
+    const TPcapCapture& Capture() const { return capture_; }
 
     QComboBox* ComboBox1 = nullptr;  // commands
     QComboBox* ComboBox2 = nullptr;  // blocks
@@ -73,9 +80,13 @@ public:
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* bbClear = nullptr;
     QPushButton* bbSaveLog = nullptr;  // "Сохранить журнал обмена"
+    QLabel* lbCounters = nullptr;      // link counters of the chosen block
+    QCheckBox* cbCapture = nullptr;    // "Записывать в файл pcap"
 
     // The warning shown for a missing selection; tests replace it.
     std::function<void(const QString& text, const QString& caption)> ShowWarning;
+    // Asks for the capture file (empty: cancelled); tests replace it.
+    std::function<QString()> CapturePathChooser;
 
 signals:
     void CommandFinished(int result);
@@ -96,6 +107,7 @@ private:
     void OnAwaitedHidden();
     // Closes a waiting window without sending anything.
     void CancelAwaited();
+    void StopCapture();
 
     TGlobalState& state_;
     TCbProtocol& proto_;
@@ -111,6 +123,9 @@ private:
     bool paused_ = false;
     int64_t lastLineMs_ = -1;
     QStringList pendingLog_;
+    // Lives as long as the window: the link holds its address only while
+    // the box is ticked, and no command runs while the box changes.
+    TPcapCapture capture_;
     QTimer* logFlush_ = nullptr;
 };
 

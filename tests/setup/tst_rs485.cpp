@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QSignalSpy>
@@ -239,6 +240,27 @@ private slots:
         QCOMPARE(lines[3], QStringLiteral("00:00:00.005 +50399983 мс after midnight"));
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\+\\d+ мс now$")).match(lines[4]).hasMatch(),
                  qPrintable(lines[4]));
+    }
+
+    void logFollowsUnlessScrolledBack()
+    {
+        Rig r;
+        QScrollBar* bar = r.form.Memo1->verticalScrollBar();
+        auto add = [&r](int n) {
+            for (int i = 0; i < n; ++i)
+                r.form.AppendLog(QStringLiteral("строка %1").arg(i));
+            r.form.FlushLog();
+        };
+        add(100);
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(10);  // the operator reads back
+        add(100);
+        QCOMPARE(bar->value(), 10);
+        bar->setValue(bar->maximum());
+        add(100);
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(r.LogLines().size(), 300);
     }
 
     void stampsAreTakenWhereTheExchangeLogs()
@@ -491,6 +513,8 @@ private slots:
             shown << v->text();
         QCOMPARE(shown, (QStringList{"2013", month, "2", "17", "30", "5"}));
         QVERIFY(CentreDistance(r.clock, r.form) <= 4);
+        if (!qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOTS") && monthByte == 0x10)
+            r.clock.grab().save(qEnvironmentVariable("KESTREL_SCREENSHOTS") + "/rs485_clock.png");
         QTRY_VERIFY(r.form.Memo1->toPlainText().contains(
             QStringLiteral("Время/дата центрального блока: 17:30:5  2/%1/13").arg(monthByte == 0x10 ? 10 : monthByte == 1 ? 1 : 13)));
         r.clock.bbClose->click();
@@ -741,8 +765,14 @@ private:
             const QString stamp = QTime(0, 0).addMSecs(1000 * i).toString(QStringLiteral("hh:mm:ss.zzz"));
             QVERIFY2(lines[i].startsWith(stamp), qPrintable(QStringLiteral("%1: %2").arg(i).arg(lines[i])));
         }
+        // The operator sees the newest lines: the log followed them.
+        const QScrollBar* bar = r.form.Memo1->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
         idleOut = idle;
         busyOut = busy;
+        if (!qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOTS"))
+            r.form.grab().save(qEnvironmentVariable("KESTREL_SCREENSHOTS") + "/rs485_console.png");
     }
 
 };

@@ -121,6 +121,15 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
 
     connect(bbSendCommand, &QPushButton::clicked, this, [this] { SendCommand(); });
     connect(bbOk, &QPushButton::clicked, this, [this] { close(); });
+    // A log that shows its newest line keeps following the new ones (also
+    // when a long line brings the horizontal bar and the range grows by
+    // itself); one the operator scrolled back stays where it is.
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int v) { followLog_ = v == bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+        if (followLog_)
+            bar->setValue(max);
+    });
     // Log lines reach Memo1 a slice per turn of the event loop.
     logFlush_ = new QTimer(this);
     logFlush_->setSingleShot(true);

@@ -123,6 +123,7 @@ private:
     bool paused_ = false;
     int64_t lastLineMs_ = -1;
     QStringList pendingLog_;
+    bool followLog_ = true;
     // Lives as long as the window: the link holds its address only while
     // the box is ticked, and no command runs while the box changes.
     TPcapCapture capture_;

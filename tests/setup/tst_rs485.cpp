@@ -32,6 +32,7 @@
 #include "setup/ui/Rs485SetupForm.h"
 #include "setup/ui/SetupCbDialogs.h"
 #include "setup/ui/SetupUirForm.h"
+#include "state/Cp1251.h"
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -90,7 +91,7 @@ struct Rig {
     Rig()
     {
         state.Cb(0)->Address = 5;
-        state.Cb(0)->Name = "ЦБ №1";
+        state.Cb(0)->Name = W1251("ЦБ №1");  // the model keeps Windows-1251
         form.SetDialogs(&setDateTime, &clock, &uir);
         ConnectConsoleHooks(hooks, &form);
         form.ShowWarning = [this](const QString& t, const QString& c) { warnings.emplace_back(t, c); };
@@ -573,11 +574,12 @@ private slots:
         Rig r;
         r.state.EnsureAllocated(2);
         r.state.CbCount = 2;
-        r.state.Cb(1)->Name = "ЦБ №2";
+        r.state.Cb(1)->Name = W1251("ЦБ №2");
         r.state.Cb(1)->FramesSent = 7;
         r.state.Cb(1)->LinkLost = 1;
         r.form.Fill();
         QVERIFY(r.form.lbCounters->text().startsWith(QStringLiteral("Кадров: 0,")));
+        QCOMPARE(r.form.ComboBox2->itemText(1), QStringLiteral("ЦБ №2"));
         r.form.ComboBox2->setCurrentIndex(1);
         QCOMPARE(r.form.lbCounters->text(),
                  QStringLiteral("Кадров: 7, ответов: 0, ошибок КС: 0, тайм-аутов: 0, сбоев подряд: 0, связь: потеряна"));

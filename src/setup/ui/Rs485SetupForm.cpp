@@ -28,6 +28,7 @@
 #include "setup/ui/SetupCbDialogs.h"
 #include "setup/ui/SetupUirForm.h"
 #include "state/Clock.h"
+#include "state/Cp1251.h"
 #include "state/SettingsStore.h"
 
 namespace kestrel {
@@ -179,7 +180,7 @@ void TRs485SetupForm::Fill()
     ComboBox2->clear();
     for (int32_t i = 0; i < state_.CbCount.load(); ++i)
         if (const TCbData* cb = state_.Cb(i))
-            ComboBox2->addItem(QString::fromStdString(cb->Name));
+            ComboBox2->addItem(QString::fromStdString(U8(cb->Name)));  // names are kept in Windows-1251
     ComboBox2->setCurrentIndex(ComboBox2->count() > 0 ? 0 : -1);
 }
 

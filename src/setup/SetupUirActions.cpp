@@ -115,6 +115,8 @@ void TSetupUirActions::Show(int32_t cb, int uirIndex)
 
 void TSetupUirActions::Sync()
 {
+    if (HoldBlock)
+        return;
     const int32_t shown = state_.ShownCb;
     if (shown != cb_)
         Show(shown, SelectedNumber() - 1);

@@ -99,6 +99,9 @@ public:
 
     // While set, the guarded actions ask for the access code first.
     bool NeedAccess = true;
+    // While set, Sync keeps the block last shown (the service console's
+    // segment write works on its own block, not the one on screen).
+    bool HoldBlock = false;
 
     // Shows block `cb`: the list of its present UIRs, selecting the entry of
     // UIR index `uirIndex` when present (else the entry selected before when

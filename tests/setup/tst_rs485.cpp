@@ -30,6 +30,7 @@
 #include "monitor/GetDataThread.h"
 #include "monitor/ui/QtUiHooks.h"
 #include "setup/ui/Rs485SetupForm.h"
+#include "setup/ui/ChSetupUirForm.h"
 #include "setup/ui/SetupCbDialogs.h"
 #include "setup/ui/SetupUirForm.h"
 #include "state/Cp1251.h"
@@ -472,6 +473,55 @@ private slots:
         QCOMPARE(r.dev.Writes[0], Bytes(frame.begin(), frame.end()));
         QCOMPARE(int(r.state.UirSegment.load()), segment);
         QCOMPARE(r.posted, 0);  // nothing went through the acquisition thread
+    }
+
+    // The console's block is not the one on screen: the UIR window keeps
+    // showing the console's block while it waits (its timer does not follow
+    // the screen), and an edit confirmed just before closing is in the
+    // segment that leaves.
+    void uirWindowStaysOnTheConsolesBlock()
+    {
+        QTemporaryDir dir;
+        Rig r;
+        r.state.CfgFilePath = dir.filePath(QStringLiteral("1.cfg")).toStdString();  // the edit saves the file
+        r.state.MarkAllUirsPresent();  // block 0, on screen: 43 UIRs
+        r.state.EnsureAllocated(2);
+        r.state.CbCount = 2;
+        TCbData& cb2 = *r.state.Cb(1);
+        cb2.Address = 6;
+        for (int n : {1, 2, 5})
+            cb2.Uir[static_cast<size_t>(n - 1)].Present = 1;
+        r.form.Fill();
+        r.form.ComboBox2->setCurrentIndex(1);
+        r.form.ComboBox1->setCurrentIndex(9);
+        r.form.ComboBox3->setCurrentIndex(0);
+        r.dev.Answer(Ack());
+        QSignalSpy done(&r.form, &TRs485SetupForm::CommandFinished);
+        r.form.bbSendCommand->click();
+        QCOMPARE(r.uir.ListBox1->count(), 3);
+        r.uir.Timer1Timer();  // a tick while the console waits
+        QCOMPARE(r.uir.ListBox1->count(), 3);
+        QCOMPARE(r.uir.ListBox1->currentItem()->text(), QStringLiteral("УИР №1"));
+
+        // UIR 1 of block 2: input 2 monitored with F3, output on; confirmed,
+        // and the window closed before its timer took the edit up.
+        r.uir.BitBtn2->click();
+        TChSetupUirForm* ch = r.uir.ChSetupUirForm();
+        QVERIFY(ch->isVisible());
+        ch->InputControl[1]->click();
+        ch->InputFunction[1]->setCurrentIndex(3);
+        ch->cbOutput->setChecked(true);
+        ch->bbOk->click();
+        r.uir.bbClose->click();
+        QCOMPARE(Rig::Finished(done), 0);
+        // Segment 0 to address 6: slot 0 empty, UIR 1 = 0x8C (F3 on input 2,
+        // output) and 0x02 (input 2 monitored), UIRs 2 and 3 zero.
+        QCOMPARE(r.dev.Writes.size(), size_t{1});
+        QCOMPARE(r.dev.Writes[0], Bytes({0x68, 0x0C, 0x0C, 0x68, 0x53, 0x06, 0x40, 0x00, 0x00, 0x00, 0x8C, 0x02, 0x00,
+                                         0x00, 0x00, 0x00, 0x27, 0x16}));
+        // Released: the next tick follows the block on screen again.
+        r.uir.Timer1Timer();
+        QCOMPARE(r.uir.ListBox1->count(), 43);
     }
 
     void uirWindowClosedWithTheConsoleSendsNothing()

@@ -400,6 +400,7 @@ void TRs485SetupForm::AwaitUir(const TRs485Selection& s)
     awaited_ = s;
     awaiting_ = Awaiting::Uir;
     SetBusy(true);
+    uirForm_->HoldBlock(true);
     uirForm_->Display(s.Cb, -1);
     uirForm_->SelectEntry(Rs485FirstUirEntry(s.Segment));
     uirForm_->SetTransferButtonsEnabled(false);
@@ -442,9 +443,11 @@ void TRs485SetupForm::OnAwaitedHidden()
     if (was == Awaiting::Uir) {
         uirForm_->SetTransferButtonsEnabled(true);
         // An edit confirmed just before the window closed reaches the record
-        // before the segment leaves, not at the window's next tick.
+        // (of the console's block, still held) before the segment leaves,
+        // not at the window's next tick.
         if (uirForm_->ChSetupUirForm() && uirForm_->ChSetupUirForm()->Accepted)
             uirForm_->Timer1Timer();
+        uirForm_->HoldBlock(false);
         StartWorker(s.Cb, Rs485StageCommand(state_, s));  // Fcb and the console's segment
     }
 }
@@ -461,6 +464,7 @@ void TRs485SetupForm::CancelAwaited()
         setDateTime_->hide();
     } else {
         uirForm_->SetTransferButtonsEnabled(true);
+        uirForm_->HoldBlock(false);
         uirForm_->hide();
     }
     SetBusy(false);

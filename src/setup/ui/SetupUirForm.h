@@ -46,6 +46,10 @@ public:
     // position (-1 or past the end: none).
     void SetTransferButtonsEnabled(bool on);
     void SelectEntry(int row);
+    // While held, the list, the edit and the copy stay on the block last
+    // displayed instead of following the block on screen (the console
+    // writes its own block's segment).
+    void HoldBlock(bool on) { actions_->HoldBlock = on; }
 
     // ISetupUirView. Virtual so tests can answer the questions.
     void ShowList(const std::vector<std::string>& entries, int selected) override;

@@ -57,6 +57,7 @@ export XDG_CONFIG_HOME="$WORK/config" XDG_RUNTIME_DIR="$WORK/run"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 REG="$XDG_CONFIG_HOME/KestrelUtilite/registry/Software/KestrelUtilite"
 mkdir -p "$REG/Cfg" "$REG/Password" "$OUT"
+rm -f "$OUT/.failed.png"
 "$GEN" "$WORK/shots.cfg" >/dev/null
 printf '%s' "$WORK/shots.cfg" > "$REG/Cfg/Software%5CKestrelUtilite%5CCfg"
 printf '%s' "$CODE" > "$REG/Password/Software%5CKestrelUtilite%5CPassword"
@@ -135,6 +136,11 @@ click() {
 click_br() {
     eval "$(xdotool getwindowgeometry --shell "$1")"
     click "$1" $((WIDTH - $2)) $((HEIGHT - $3))
+}
+# Click relative to the window's bottom-left corner.
+click_bl() {
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    click "$1" "$2" $((HEIGHT - $3))
 }
 # Keep the window on the screen (windows open centred over their parent).
 onscreen() {
@@ -246,16 +252,16 @@ run_command() {  # index in the command list
     for _ in $(seq "$1"); do xdotool key Down; done
     xdotool key Return
     sleep 0.3
-    click "$CONSOLE" 137 409             # "Выполнить"
+    click_bl "$CONSOLE" 137 51           # "Выполнить"
     settle
 }
-click "$CONSOLE" 720 437                 # "Очистить": this run's traffic only
+click_br "$CONSOLE" 51 23               # "Очистить": this run's traffic only
 run_command 0                            # "Сброс канала"
 run_command 13                           # "Получить состояние канала"
 run_command 2                            # "Получить настройки ЦБ"
 run_command 3                            # "Сброс FCB"
 shot "$CONSOLE" console
-click "$CONSOLE" 137 437                 # "Закрыть"
+click_bl "$CONSOLE" 137 23              # "Закрыть"
 gone '^Отладка протокола по RS485$'
 
 echo "screenshots: done"

@@ -26,6 +26,7 @@
 #include "link/SerialDeviceOs.h"
 #include "monitor/ProtocolAcqLink.h"
 #include "protocol/Protocol.h"
+#include "setup/E2eHome.h"
 #include "sim/AnsweredDevice.h"
 #include "sim/SimProcess.h"
 #include "state/Clock.h"
@@ -46,20 +47,6 @@ const char* kScenario =
     "clock 2024-06-15 12:00:00\n"
     "clock stop\n"
     "journal 255\n";
-
-// Any question or message fails the run: none is expected.
-struct NoPrompt final : IPrompt {
-    QStringList seen;
-    bool AskYesNo(const std::string& t, const std::string&, PromptIcon) override
-    {
-        seen << QString::fromStdString(t);
-        return false;
-    }
-    void Message(const std::string& t, const std::string&, PromptIcon) override { seen << QString::fromStdString(t); }
-    bool ChangeCodeDialog(std::string&) override { return false; }
-    bool AccessPrompt() override { return false; }
-    bool ChooseConfigFile(std::string&) override { return false; }
-};
 
 // The program's own acquisition, its OS device behind the answered device.
 AcquisitionFactory AnsweredAcquisition(sim::test::TChildProcess& cbsim)
@@ -99,37 +86,23 @@ private slots:
     {
         if (gCbsim.isEmpty() || !QFileInfo(gCbsim).isExecutable())
             QSKIP("kestrel-cbsim is not built");
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        const QByteArray config = (home.path() + "/config").toUtf8();
-        qputenv("XDG_CONFIG_HOME", config);
-        qputenv("HOME", home.path().toUtf8());
-
-        // The installation: one CB on COM1 (the defaults), its file named in
-        // the settings store with an access code, as an installer leaves it.
-        const std::string cfgPath = (home.path() + "/1.cfg").toStdString();
-        {
-            TGlobalState seed;
-            seed.CfgFilePath = cfgPath;
-            QCOMPARE(WriteConfigFile(seed), 0);
-        }
-        TFileSettingsStore store(TFileSettingsStore::DefaultRoot());
-        QCOMPARE(store.WriteRegString(kRegKeyCfg, cfgPath), 0);
-        QCOMPARE(store.WriteRegString(kRegKeyPassword, "1234"), 0);
+        // The installation: one CB on COM1 (the defaults), as an installer leaves it.
+        test::E2eHome home;
+        QVERIFY(home.Seed(false));
+        TFileSettingsStore& store = *home.store;
 
         // The simulator, registered as COM1.
-        QFile scenario(home.path() + "/journal.scn");
+        QFile scenario(home.Path() + "/journal.scn");
         QVERIFY(scenario.open(QIODevice::WriteOnly));
         scenario.write(kScenario);
         scenario.close();
         sim::test::TChildProcess cbsim;
         QVERIFY(cbsim.Start({gCbsim.toStdString(), "--register", "COM1", "--scenario",
                              scenario.fileName().toStdString(), "--trace"},
-                            {"XDG_CONFIG_HOME=" + config.toStdString()}));
+                            {"XDG_CONFIG_HOME=" + home.config.toStdString()}));
         std::string terminal;
         QVERIFY2(cbsim.ReadLine(terminal), cbsim.Output().c_str());
-        const QString mapping = QString::fromUtf8(config) + "/KestrelUtilite/registry/Software/KestrelUtilite/Ports/COM1";
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mapping), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.PortMapping("COM1")), 5000);
 
         // The simulator's own record of that journal (same scenario, same code).
         VirtualClock clock;
@@ -144,7 +117,7 @@ private slots:
         QCOMPARE(expected.size(), size_t(255));
 
         TGlobalState state;
-        NoPrompt prompt;
+        test::CodePrompt prompt;  // no question or message is expected
         TMainForm main(state, store, prompt);
         auto* form = new RecordingHistoryForm(state, main.WaitUi());
         AttachHistoryForm(main, *form);
@@ -152,6 +125,7 @@ private slots:
         sinceStart.start();
         QCOMPARE(main.Startup(AnsweredAcquisition(cbsim)), StartupResult::Continue);
         QVERIFY2(prompt.seen.isEmpty(), qPrintable(prompt.seen.join(" | ")));
+        QCOMPARE(prompt.access, 0);
         main.show();
         // The start-up's own journal read is over before the operator's.
         QTRY_COMPARE_WITH_TIMEOUT(state.Cb(0)->FirstPollPending.load(), uint8_t(0), 60000);
@@ -164,12 +138,11 @@ private slots:
         qInfo("fetch done after %lld ms", sinceStart.elapsed());
         QCOMPARE(form->StringGrid1->rowCount(), 255);
         QCOMPARE(state.Cb(0)->Events.Snapshot(), expected);
-        if (!qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOTS"))
-            form->grab().save(qEnvironmentVariable("KESTREL_SCREENSHOTS") + "/journal_e2e.png");
+        test::Shot(form, "journal_e2e");
 
         // "Сохранить в файл" through the real dialog: type the name, accept.
-        const QString out = home.path() + "/export/journal";
-        QVERIFY(QDir(home.path()).mkdir("export"));
+        const QString out = home.Path() + "/export/journal";
+        QVERIFY(QDir(home.Path()).mkdir("export"));
         bool dialogSeen = false;
         QTimer driver;
         driver.setInterval(50);

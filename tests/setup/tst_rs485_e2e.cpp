@@ -27,41 +27,17 @@
 #include "setup/ui/Rs485SetupForm.h"
 #include "setup/ui/SetupCbDialogs.h"
 #include "setup/ui/SetupUirForm.h"
+#include "setup/E2eHome.h"
 #include "setup/ui/SetupWindows.h"
 #include "state/ConfigFile.h"
 #include "state/SettingsStoreFile.h"
 
 using namespace kestrel;
+using test::CodePrompt;
+using test::FindCbsim;
+using test::Shot;
 
 namespace {
-
-struct QuietPrompt final : IPrompt {
-    QStringList seen;
-    bool AskYesNo(const std::string& t, const std::string&, PromptIcon) override
-    {
-        seen << QString::fromStdString(t);
-        return false;
-    }
-    void Message(const std::string& t, const std::string&, PromptIcon) override { seen << QString::fromStdString(t); }
-    bool ChangeCodeDialog(std::string&) override { return false; }
-    bool AccessPrompt() override { return true; }
-    bool ChooseConfigFile(std::string&) override { return false; }
-};
-
-QString FindCbsim()
-{
-    const QString env = qEnvironmentVariable("KESTREL_CBSIM");
-    if (!env.isEmpty())
-        return env;
-    return QCoreApplication::applicationDirPath() + "/../../sim/kestrel-cbsim";
-}
-
-void Shot(QWidget* w, const char* name)
-{
-    const QString dir = qEnvironmentVariable("KESTREL_SCREENSHOTS");
-    if (!dir.isEmpty())
-        w->grab().save(dir + "/" + name + ".png");
-}
 
 int CentreDistance(const QWidget& a, const QWidget& b)
 {
@@ -78,34 +54,17 @@ private slots:
         const QString cbsimPath = FindCbsim();
         if (!QFileInfo::exists(cbsimPath))
             QSKIP("kestrel-cbsim is not built");
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        const QByteArray config = (home.path() + "/config").toUtf8();
-        qputenv("XDG_CONFIG_HOME", config);
-        qputenv("HOME", home.path().toUtf8());
-        const std::string cfgPath = (home.path() + "/1.cfg").toStdString();
-        {
-            TGlobalState seed;
-            seed.CfgFilePath = cfgPath;
-            for (TUirData& u : seed.Cb(0)->Uir)
-                u.Present = 1;
-            QCOMPARE(WriteConfigFile(seed), 0);
-        }
-        TFileSettingsStore store(TFileSettingsStore::DefaultRoot());
-        QCOMPARE(store.WriteRegString(kRegKeyCfg, cfgPath), 0);
-        QCOMPARE(store.WriteRegString(kRegKeyPassword, "1234"), 0);
+        test::E2eHome home;
+        QVERIFY(home.Seed(true));
+        TFileSettingsStore& store = *home.store;
 
         QProcess cbsim;
-        cbsim.setProcessChannelMode(QProcess::SeparateChannels);
-        cbsim.start(cbsimPath, {"--trace", "--register", "COM1"});
-        QVERIFY2(cbsim.waitForStarted(5000), qPrintable(cbsim.errorString()));
         QByteArray trace;
-        connect(&cbsim, &QProcess::readyReadStandardOutput, [&] { trace += cbsim.readAllStandardOutput(); });
-        const QString mapping = QString::fromUtf8(config) + "/KestrelUtilite/registry/Software/KestrelUtilite/Ports/COM1";
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mapping), 5000);
+        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath, {"--register", "COM1"}, trace), qPrintable(cbsim.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.PortMapping("COM1")), 5000);
 
         TGlobalState state;
-        QuietPrompt prompt;
+        CodePrompt prompt;
         TMainForm main(state, store, prompt);
         AttachHistoryForm(main, *new THistoryForm(state, main.WaitUi(), &main));
         AttachSetupWindows(main, state, store);

@@ -20,47 +20,17 @@
 #include "monitor/ui/MainForm.h"
 #include "monitor/ui/Tiles.h"
 #include "setup/ui/SetupCbForm.h"
+#include "setup/E2eHome.h"
 #include "setup/ui/SetupWindows.h"
 #include "state/ConfigFile.h"
 #include "state/SettingsStoreFile.h"
 
 using namespace kestrel;
+using test::CodePrompt;
+using test::FindCbsim;
+using test::Shot;
 
 namespace {
-
-// The access prompt is answered with the code; anything else is recorded.
-struct CodePrompt final : IPrompt {
-    QStringList seen;
-    int access = 0;
-    bool AskYesNo(const std::string& t, const std::string&, PromptIcon) override
-    {
-        seen << QString::fromStdString(t);
-        return false;
-    }
-    void Message(const std::string& t, const std::string&, PromptIcon) override { seen << QString::fromStdString(t); }
-    bool ChangeCodeDialog(std::string&) override { return false; }
-    bool AccessPrompt() override
-    {
-        ++access;
-        return true;
-    }
-    bool ChooseConfigFile(std::string&) override { return false; }
-};
-
-QString FindCbsim()
-{
-    const QString env = qEnvironmentVariable("KESTREL_CBSIM");
-    if (!env.isEmpty())
-        return env;
-    return QCoreApplication::applicationDirPath() + "/../../sim/kestrel-cbsim";
-}
-
-void Shot(QWidget* w, const char* name)
-{
-    const QString dir = qEnvironmentVariable("KESTREL_SCREENSHOTS");
-    if (!dir.isEmpty())
-        w->grab().save(dir + "/" + name + ".png");
-}
 
 }  // namespace
 
@@ -72,35 +42,19 @@ private slots:
         const QString cbsimPath = FindCbsim();
         if (!QFileInfo(cbsimPath).isExecutable())
             QSKIP("kestrel-cbsim is not built");
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        const QByteArray config = (home.path() + "/config").toUtf8();
-        qputenv("XDG_CONFIG_HOME", config);
-        qputenv("HOME", home.path().toUtf8());
-
-        const std::string cfgPath = (home.path() + "/1.cfg").toStdString();
-        {
-            TGlobalState seed;
-            seed.CfgFilePath = cfgPath;
-            QCOMPARE(WriteConfigFile(seed), 0);
-        }
-        TFileSettingsStore store(TFileSettingsStore::DefaultRoot());
-        QCOMPARE(store.WriteRegString(kRegKeyCfg, cfgPath), 0);
-        QCOMPARE(store.WriteRegString(kRegKeyPassword, "1234"), 0);
+        test::E2eHome home;
+        QVERIFY(home.Seed(false));
+        TFileSettingsStore& store = *home.store;
 
         // Function 1 in MTZ-2 has outputs 1 and 6 on; UROV 200 ms, no MTZ wait.
-        QFile scenario(home.path() + "/cb.scn");
+        QFile scenario(home.Path() + "/cb.scn");
         QVERIFY(scenario.open(QIODevice::WriteOnly));
         scenario.write("table 2 1 0x21\nurov 200\nmtz-wait off\n");
         scenario.close();
         QProcess cbsim;
-        cbsim.setProcessChannelMode(QProcess::SeparateChannels);
-        cbsim.start(cbsimPath, {"--trace", "--register", "COM1", "--scenario", scenario.fileName()});
-        QVERIFY2(cbsim.waitForStarted(5000), qPrintable(cbsim.errorString()));
         QByteArray trace;
-        connect(&cbsim, &QProcess::readyReadStandardOutput, [&] { trace += cbsim.readAllStandardOutput(); });
-        const QString mapping = QString::fromUtf8(config) + "/KestrelUtilite/registry/Software/KestrelUtilite/Ports/COM1";
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mapping), 5000);
+        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath, {"--register", "COM1", "--scenario", scenario.fileName()}, trace), qPrintable(cbsim.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.PortMapping("COM1")), 5000);
 
         TGlobalState state;
         CodePrompt prompt;

@@ -34,47 +34,18 @@
 #include "setup/ui/ChSetupUirForm.h"
 #include "setup/ui/FileCfgForm.h"
 #include "setup/ui/SetupUirForm.h"
+#include "setup/E2eHome.h"
 #include "setup/ui/SetupWindows.h"
 #include "setup/ui/UirListForm.h"
 #include "state/ConfigFile.h"
 #include "state/SettingsStoreFile.h"
 
 using namespace kestrel;
+using test::CodePrompt;
+using test::FindCbsim;
+using test::Shot;
 
 namespace {
-
-struct CodePrompt final : IPrompt {
-    QStringList seen;
-    int access = 0;
-    bool AskYesNo(const std::string& t, const std::string&, PromptIcon) override
-    {
-        seen << QString::fromStdString(t);
-        return false;
-    }
-    void Message(const std::string& t, const std::string&, PromptIcon) override { seen << QString::fromStdString(t); }
-    bool ChangeCodeDialog(std::string&) override { return false; }
-    bool AccessPrompt() override
-    {
-        ++access;
-        return true;
-    }
-    bool ChooseConfigFile(std::string&) override { return false; }
-};
-
-QString FindCbsim()
-{
-    const QString env = qEnvironmentVariable("KESTREL_CBSIM");
-    if (!env.isEmpty())
-        return env;
-    return QCoreApplication::applicationDirPath() + "/../../sim/kestrel-cbsim";
-}
-
-void Shot(QWidget* w, const char* name)
-{
-    const QString dir = qEnvironmentVariable("KESTREL_SCREENSHOTS");
-    if (!dir.isEmpty())
-        w->grab().save(dir + "/" + name + ".png");
-}
 
 // Answers the next modal question with Yes, recording its text.
 void YesToNextBox(QStringList& asked)
@@ -118,37 +89,19 @@ private slots:
         const QString cbsimPath = FindCbsim();
         if (!QFileInfo(cbsimPath).isExecutable())
             QSKIP("kestrel-cbsim is not built");
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        const QByteArray config = (home.path() + "/config").toUtf8();
-        qputenv("XDG_CONFIG_HOME", config);
-        qputenv("HOME", home.path().toUtf8());
-
-        const std::string cfgPath = (home.path() + "/1.cfg").toStdString();
-        {
-            TGlobalState seed;
-            seed.CfgFilePath = cfgPath;
-            for (TUirData& u : seed.Cb(0)->Uir)
-                u.Present = 1;
-            QCOMPARE(WriteConfigFile(seed), 0);
-        }
-        TFileSettingsStore store(TFileSettingsStore::DefaultRoot());
-        QCOMPARE(store.WriteRegString(kRegKeyCfg, cfgPath), 0);
-        QCOMPARE(store.WriteRegString(kRegKeyPassword, "1234"), 0);
+        test::E2eHome home;
+        QVERIFY(home.Seed(true));
+        TFileSettingsStore& store = *home.store;
 
         // Every UIR polled, inputs monitored with F0, F1, F2.
-        QFile scenario(home.path() + "/uir.scn");
+        QFile scenario(home.Path() + "/uir.scn");
         QVERIFY(scenario.open(QIODevice::WriteOnly));
         scenario.write("uir 1-43 poll=on output=off f=0,1,2 control=123\n");
         scenario.close();
         QProcess cbsim;
-        cbsim.setProcessChannelMode(QProcess::SeparateChannels);
-        cbsim.start(cbsimPath, {"--trace", "--register", "COM1", "--scenario", scenario.fileName()});
-        QVERIFY2(cbsim.waitForStarted(5000), qPrintable(cbsim.errorString()));
         QByteArray trace;
-        connect(&cbsim, &QProcess::readyReadStandardOutput, [&] { trace += cbsim.readAllStandardOutput(); });
-        const QString mapping = QString::fromUtf8(config) + "/KestrelUtilite/registry/Software/KestrelUtilite/Ports/COM1";
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mapping), 5000);
+        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath, {"--register", "COM1", "--scenario", scenario.fileName()}, trace), qPrintable(cbsim.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.PortMapping("COM1")), 5000);
 
         TGlobalState state;
         CodePrompt prompt;
@@ -229,7 +182,7 @@ private slots:
         // The file holds the ticks and the edit.
         {
             TGlobalState back;
-            back.CfgFilePath = cfgPath;
+            back.CfgFilePath = home.cfgPath;
             QCOMPARE(ReadConfigFile(back), 0);
             QCOMPARE(back.Cb(0)->Uir[5].Present.load(), uint8_t(1));
             QCOMPARE(back.Cb(0)->Uir[6].Present.load(), uint8_t(0));

@@ -176,4 +176,17 @@ inline Bytes EventFrame(const Ev& e)
     return TLink::LongFrame(e.C, 0x01, 0x00, data);
 }
 
+// A link over the scripted device, for one block's exchanges.
+struct LinkRig {
+    TGlobalState state;
+    FakeSerialDevice dev;
+    TComPort port{dev};
+    RecordingSleeper sleeper;
+    RecordingHooks hooks;
+    TLink link{state, port, sleeper, hooks};
+
+    TCbData& cb() { return *state.Cb(0); }
+    TCbData& cb1() { return *state.Cb(1); }
+};
+
 }  // namespace kestrel::test

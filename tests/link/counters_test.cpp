@@ -12,15 +12,7 @@ namespace {
 using test::Bytes;
 using P = TProfile;
 
-struct Rig {
-    TGlobalState state;
-    test::FakeSerialDevice dev;
-    TComPort port{dev};
-    test::RecordingSleeper sleeper;
-    test::RecordingHooks hooks;
-    TLink link{state, port, sleeper, hooks};
-    TCbData& cb() { return *state.Cb(0); }
-};
+using Rig = test::LinkRig;
 
 // Frames sent, answers, check-sum errors, time-outs.
 std::array<uint32_t, 4> Of(const TCbData& cb)

@@ -14,17 +14,7 @@ using test::FakeSerialDevice;
 using test::RecordingHooks;
 using test::RecordingSleeper;
 
-struct Rig {
-    TGlobalState state;
-    FakeSerialDevice dev;
-    TComPort port{dev};
-    RecordingSleeper sleeper;
-    RecordingHooks hooks;
-    TLink link{state, port, sleeper, hooks};
-
-    TCbData& cb() { return *state.Cb(0); }
-    TCbData& cb1() { return *state.Cb(1); }
-};
+using Rig = test::LinkRig;
 
 // ---------------------------------------------------------------- TComPort
 

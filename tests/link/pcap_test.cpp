@@ -14,6 +14,9 @@
 #include "link/FakeSerialDevice.h"
 #include "link/Link.h"
 #include "link/PcapCapture.h"
+#ifndef _WIN32
+#include "sim/SimProcess.h"
+#endif
 
 namespace kestrel {
 namespace {
@@ -106,14 +109,7 @@ TEST(PcapCapture, RecordsFromTwoThreadsStayWhole)
         EXPECT_EQ(data, Bytes(data.size(), type == kRtacSerialSent ? 0xAA : 0x55));
 }
 
-struct Rig {
-    TGlobalState state;
-    test::FakeSerialDevice dev;
-    TComPort port{dev};
-    test::RecordingSleeper sleeper;
-    test::RecordingHooks hooks;
-    TLink link{state, port, sleeper, hooks};
-};
+using Rig = test::LinkRig;
 
 TExchangePlan Plan(TProfile p, Bytes frame)
 {
@@ -164,17 +160,7 @@ TEST(LinkCapture, OneRecordPerFrameAsItCrossedTheWire)
 }
 
 #ifndef _WIN32
-std::string RunCommand(const std::string& cmd)
-{
-    std::string out;
-    FILE* f = popen(cmd.c_str(), "r");
-    char buf[4096];
-    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        out.append(buf, n);
-    if (f)
-        pclose(f);
-    return out;
-}
+using sim::test::RunCommand;
 
 TEST(LinkCapture, TsharkDecodesEveryFrameAsSent)
 {

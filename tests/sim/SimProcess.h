@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -158,6 +159,19 @@ private:
 };
 
 // A fresh folder under the system's temporary directory, removed at the end.
+// The standard output of a shell command.
+inline std::string RunCommand(const std::string& cmd)
+{
+    std::string out;
+    FILE* f = popen(cmd.c_str(), "r");
+    char buf[4096];
+    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        out.append(buf, n);
+    if (f)
+        pclose(f);
+    return out;
+}
+
 class TTempDir {
 public:
     TTempDir()

@@ -16,18 +16,6 @@
 namespace kestrel::sim::test {
 namespace {
 
-std::string RunCommand(const std::string& cmd)
-{
-    std::string out;
-    FILE* f = popen(cmd.c_str(), "r");
-    char buf[4096];
-    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        out.append(buf, n);
-    if (f)
-        pclose(f);
-    return out;
-}
-
 TEST(ConsoleCapture, WatchEndedByCtrlCLeavesEveryFrameInTheCapture)
 {
     TTempDir dir;

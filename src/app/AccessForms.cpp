@@ -10,12 +10,12 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "monitor/ui/QtText.h"
 #include "state/Cp1251.h"
 
 namespace kestrel {
 
 namespace {
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QLineEdit* MakeCodeEdit(QWidget* parent)
 {
@@ -42,16 +42,6 @@ QHBoxLayout* MakeButtonRow(QWidget* parent, QPushButton*& confirm, QPushButton*&
     return row;
 }
 
-QMessageBox::Icon BoxIcon(PromptIcon icon)
-{
-    switch (icon) {
-    case PromptIcon::Warning: return QMessageBox::Warning;
-    case PromptIcon::Error: return QMessageBox::Critical;
-    case PromptIcon::Question: return QMessageBox::Question;
-    case PromptIcon::Information: return QMessageBox::Information;
-    }
-    return QMessageBox::NoIcon;
-}
 }  // namespace
 
 std::string CodeBytes(const QString& typed) { return Utf8ToCp1251(typed.toUtf8().toStdString()); }

@@ -11,20 +11,11 @@
 #include <QTranslator>
 
 #include "monitor/ui/FileTypes.h"
+#include "monitor/ui/QtText.h"
 
 namespace kestrel {
 
 namespace {
-QMessageBox::Icon BoxIcon(PromptIcon icon)
-{
-    switch (icon) {
-    case PromptIcon::Warning: return QMessageBox::Warning;
-    case PromptIcon::Error: return QMessageBox::Critical;
-    case PromptIcon::Question: return QMessageBox::Question;
-    case PromptIcon::Information: return QMessageBox::Information;
-    }
-    return QMessageBox::NoIcon;
-}
 
 // Centred on the main window's tile area (below its menu and tool bar), or
 // on the screen when the window is not up.

@@ -1,5 +1,7 @@
 #include "monitor/PostRequest.h"
 
+#include "monitor/AcqLink.h"
+
 namespace kestrel {
 
 PostArgs PostArgs::Standard(int32_t code, uint32_t pauseMs)
@@ -8,6 +10,15 @@ PostArgs PostArgs::Standard(int32_t code, uint32_t pauseMs)
     a.Code = code;
     a.PauseMs = pauseMs;
     a.ErrorFlag = ErrorFlagFor(code);
+    return a;
+}
+
+PostArgs PostArgs::ReadUirConfig(int32_t cb)
+{
+    PostArgs a = Standard(kReqReadUirConfig, 250);
+    a.Cb = cb;
+    a.WaitText = "Ждите! Идет получение конфигурации УИР!";
+    a.ErrorText = "Ошибка получения конфигурации УИР";
     return a;
 }
 

@@ -77,6 +77,8 @@ struct PostArgs {
 
     // Code with its own error flag (ErrorFlagFor) and the usual message.
     static PostArgs Standard(int32_t code, uint32_t pauseMs = 100);
+    // The UIR configuration read of block `cb` that opening a UIR window starts.
+    static PostArgs ReadUirConfig(int32_t cb);
 };
 
 enum class PostStatus {

@@ -15,26 +15,9 @@
 #include "monitor/PostRequest.h"
 #include "monitor/ui/FileTypes.h"
 #include "monitor/ui/MainForm.h"
+#include "monitor/ui/QtText.h"
 
 namespace kestrel {
-
-namespace {
-
-QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-QMessageBox::Icon BoxIcon(PromptIcon icon)
-{
-    switch (icon) {
-    case PromptIcon::Error: return QMessageBox::Critical;
-    case PromptIcon::Information: return QMessageBox::Information;
-    case PromptIcon::Question: return QMessageBox::Question;
-    case PromptIcon::Warning: break;
-    }
-    return QMessageBox::Warning;
-}
-
-}  // namespace
 
 THistoryForm::THistoryForm(TGlobalState& state, IWaitUi& ui, QWidget* parent)
     : QWidget(parent, parent ? Qt::Window : Qt::WindowFlags())

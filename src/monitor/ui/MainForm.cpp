@@ -22,6 +22,7 @@
 #include "monitor/ui/Icons.h"
 #include "monitor/ui/Layout.h"
 #include "monitor/ui/MessageForm.h"
+#include "monitor/ui/QtText.h"
 #include "monitor/ui/Tiles.h"
 #include "state/Cp1251.h"
 
@@ -33,8 +34,6 @@ constexpr int kClientWidth = 992;
 constexpr int kClientHeight = 646;
 constexpr int kShrinkStep = 5;
 constexpr int32_t kReqResetCb = 17;  // ReqResetCb
-
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // What a block-list entry's circle shows, in the tiles' colours.
 enum TListLook { kLookUnknown = -1, kLookSilver, kLookWhite, kLookRed, kLookMagenta };
@@ -772,11 +771,7 @@ void TMainForm::OpenSetupUir()
         setupUirDisplay_(index, uir);
     TCbData* cb = state_.Cb(index);
     if (cb && cb->Enabled) {
-        PostArgs a = PostArgs::Standard(kReqReadUirConfig, 250);
-        a.Cb = index;
-        a.WaitText = "Ждите! Идет получение конфигурации УИР!";
-        a.ErrorText = "Ошибка получения конфигурации УИР";
-        PostRequestAndWait(a);
+        PostRequestAndWait(PostArgs::ReadUirConfig(index));
         if (setupUirDisplay_)
             setupUirDisplay_(index, uir);
     }

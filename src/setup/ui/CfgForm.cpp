@@ -16,6 +16,7 @@
 #include "monitor/AcqLink.h"
 #include "monitor/ui/MainForm.h"
 #include "monitor/ui/MessageForm.h"
+#include "monitor/ui/QtText.h"
 #include "setup/SetupUirActions.h"
 #include "setup/ui/FileCfgForm.h"
 #include "setup/ui/SetupCbForm.h"
@@ -23,13 +24,6 @@
 #include "state/SettingsStore.h"
 
 namespace kestrel {
-
-namespace {
-
-QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-}  // namespace
 
 TCfgForm::TCfgForm(TGlobalState& state, TMainForm& main, TSetupUirForm* uirForm, QWidget* parent)
     : QWidget(parent, parent ? Qt::Window : Qt::WindowFlags()), state_(state), main_(main), uirForm_(uirForm)
@@ -261,11 +255,7 @@ void TCfgForm::bbSetupUirClick()
     uirForm_->show();
     uirForm_->raise();
     uirForm_->activateWindow();
-    PostArgs a = PostArgs::Standard(kReqReadUirConfig, 250);
-    a.Cb = cb;
-    a.WaitText = "Ждите! Идет получение конфигурации УИР!";
-    a.ErrorText = "Ошибка получения конфигурации УИР";
-    main_.PostRequestAndWait(a);
+    main_.PostRequestAndWait(PostArgs::ReadUirConfig(cb));
     uirForm_->Display(cb, -1);
     if (main_.MessageForm()->isVisible())
         main_.MessageForm()->hide();

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "monitor/ui/FileTypes.h"
+#include "monitor/ui/QtText.h"
 #include "setup/CfgActions.h"
 #include "state/ConfigFile.h"
 #include "state/Cp1251.h"
@@ -17,8 +18,6 @@
 namespace kestrel {
 
 namespace {
-
-QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
 // A file that cannot be loaded leaves the records and the path as they were.
 constexpr const char* kCannotRead = "Ошибка чтения файла конфигурации!";

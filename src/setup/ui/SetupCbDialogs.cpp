@@ -10,22 +10,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "monitor/ui/QtText.h"
+
 namespace kestrel {
 
 const std::array<const char*, 12> kMonthNames = {"Январь", "Февраль", "Март",     "Апрель",  "Май",    "Июнь",
                                                  "Июль",   "Август",  "Сентябрь", "Октябрь", "Ноябрь", "Декабрь"};
 
 namespace {
-
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-QPushButton* Button(QWidget* parent, const char* text, const char* name)
-{
-    auto* b = new QPushButton(Q(text), parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 QComboBox* Numbers(QWidget* parent, int from, int to)
 {

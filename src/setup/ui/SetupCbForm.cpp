@@ -16,6 +16,7 @@
 
 #include "journal/ui/HistoryForm.h"
 #include "monitor/ui/MainForm.h"
+#include "monitor/ui/QtText.h"
 #include "setup/ui/SetupUirForm.h"
 
 namespace kestrel {
@@ -23,16 +24,6 @@ namespace kestrel {
 namespace t = setup_cb_text;
 
 namespace {
-
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-QPushButton* Button(QWidget* parent, const char* text, const char* name)
-{
-    auto* b = new QPushButton(Q(text), parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 // The letter keys of the service keys, in the Latin and the Russian layout
 // (the Cyrillic letters on the same keys), and the virtual-key codes Windows
@@ -471,11 +462,7 @@ void TSetupCbForm::bbSetupUirClick()
     CentreOver(uir, this);
     uir->show();
     uir->raise();
-    PostArgs a = PostArgs::Standard(kReqReadUirConfig, 250);
-    a.Cb = cb;
-    a.WaitText = "Ждите! Идет получение конфигурации УИР!";
-    a.ErrorText = "Ошибка получения конфигурации УИР";
-    if (main_.PostRequestAndWait(a).Status != PostStatus::NotPosted)
+    if (main_.PostRequestAndWait(PostArgs::ReadUirConfig(cb)).Status != PostStatus::NotPosted)
         uir->Display(cb, -1);
 }
 

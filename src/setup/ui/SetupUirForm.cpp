@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "monitor/ui/MainForm.h"
+#include "monitor/ui/QtText.h"
 #include "setup/ui/CfgForm.h"
 #include "setup/ui/ChSetupUirForm.h"
 #include "setup/ui/UirListForm.h"
@@ -19,20 +20,6 @@
 namespace kestrel {
 
 namespace {
-
-QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-QMessageBox::Icon BoxIcon(PromptIcon icon)
-{
-    switch (icon) {
-    case PromptIcon::Error: return QMessageBox::Critical;
-    case PromptIcon::Information: return QMessageBox::Information;
-    case PromptIcon::Question: return QMessageBox::Question;
-    case PromptIcon::Warning: break;
-    }
-    return QMessageBox::Warning;
-}
 
 QLabel* ValueText(const char* text, QWidget* parent, const QString& name)
 {

@@ -92,13 +92,11 @@ private slots:
         TFileSettingsStore& store = *home.store;
 
         // The simulator, registered as COM1.
-        QFile scenario(home.Path() + "/journal.scn");
-        QVERIFY(scenario.open(QIODevice::WriteOnly));
-        scenario.write(kScenario);
-        scenario.close();
+        const QString scenario = home.WriteFile("journal.scn", kScenario);
+        QVERIFY(!scenario.isEmpty());
         sim::test::TChildProcess cbsim;
         QVERIFY(cbsim.Start({gCbsim.toStdString(), "--register", "COM1", "--scenario",
-                             scenario.fileName().toStdString(), "--trace"},
+                             scenario.toStdString(), "--trace"},
                             {"XDG_CONFIG_HOME=" + home.config.toStdString()}));
         std::string terminal;
         QVERIFY2(cbsim.ReadLine(terminal), cbsim.Output().c_str());

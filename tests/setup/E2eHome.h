@@ -5,6 +5,7 @@
 // configuration file named in the settings store with an access code, as an
 // installer leaves it).
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
@@ -82,6 +83,14 @@ struct E2eHome {
         return store->WriteRegString(kRegKeyCfg, cfgPath) == 0 && store->WriteRegString(kRegKeyPassword, "1234") == 0;
     }
     QString Path() const { return dir.path(); }
+    // Writes `text` to the file NAME here: its path, or empty when it failed.
+    QString WriteFile(const QString& name, const QByteArray& text) const
+    {
+        QFile f(dir.filePath(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+            return {};
+        return f.fileName();
+    }
     // The settings-store entry kestrel-cbsim --register COMn writes.
     QString PortMapping(const char* com) const
     {

@@ -60,7 +60,8 @@ private slots:
 
         QProcess cbsim;
         QByteArray trace;
-        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath, {"--register", "COM1"}, trace), qPrintable(cbsim.errorString()));
+        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath,
+                                          {"--register", "COM1"}, trace), qPrintable(cbsim.errorString()));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.PortMapping("COM1")), 5000);
 
         TGlobalState state;

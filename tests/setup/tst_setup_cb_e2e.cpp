@@ -47,13 +47,12 @@ private slots:
         TFileSettingsStore& store = *home.store;
 
         // Function 1 in MTZ-2 has outputs 1 and 6 on; UROV 200 ms, no MTZ wait.
-        QFile scenario(home.Path() + "/cb.scn");
-        QVERIFY(scenario.open(QIODevice::WriteOnly));
-        scenario.write("table 2 1 0x21\nurov 200\nmtz-wait off\n");
-        scenario.close();
+        const QString scenario = home.WriteFile("cb.scn", "table 2 1 0x21\nurov 200\nmtz-wait off\n");
+        QVERIFY(!scenario.isEmpty());
         QProcess cbsim;
         QByteArray trace;
-        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath, {"--register", "COM1", "--scenario", scenario.fileName()}, trace), qPrintable(cbsim.errorString()));
+        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath,
+                                          {"--register", "COM1", "--scenario", scenario}, trace), qPrintable(cbsim.errorString()));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.PortMapping("COM1")), 5000);
 
         TGlobalState state;

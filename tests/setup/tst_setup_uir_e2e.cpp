@@ -94,13 +94,12 @@ private slots:
         TFileSettingsStore& store = *home.store;
 
         // Every UIR polled, inputs monitored with F0, F1, F2.
-        QFile scenario(home.Path() + "/uir.scn");
-        QVERIFY(scenario.open(QIODevice::WriteOnly));
-        scenario.write("uir 1-43 poll=on output=off f=0,1,2 control=123\n");
-        scenario.close();
+        const QString scenario = home.WriteFile("uir.scn", "uir 1-43 poll=on output=off f=0,1,2 control=123\n");
+        QVERIFY(!scenario.isEmpty());
         QProcess cbsim;
         QByteArray trace;
-        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath, {"--register", "COM1", "--scenario", scenario.fileName()}, trace), qPrintable(cbsim.errorString()));
+        QVERIFY2(test::StartTracedCbsim(cbsim, cbsimPath,
+                                          {"--register", "COM1", "--scenario", scenario}, trace), qPrintable(cbsim.errorString()));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(home.PortMapping("COM1")), 5000);
 
         TGlobalState state;

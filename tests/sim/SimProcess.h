@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,5 +192,18 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Starts the simulator with --trace, the scenario `text` written into `dir`
+// and its settings store there, plus `extra` arguments; `pty` gets the
+// terminal it prints first.
+inline bool StartTracedSim(TChildProcess& sim, const std::string& cbsim, const TTempDir& dir, const std::string& text,
+                           const std::vector<std::string>& extra, std::string& pty)
+{
+    const auto scenario = dir.Path() / "scenario.txt";
+    std::ofstream(scenario) << text;
+    std::vector<std::string> argv{cbsim, "--scenario", scenario.string(), "--trace"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return sim.Start(argv, {"XDG_CONFIG_HOME=" + dir.Path().string()}) && sim.ReadLine(pty);
+}
 
 }  // namespace kestrel::sim::test

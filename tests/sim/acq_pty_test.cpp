@@ -46,13 +46,10 @@ private:
 TEST(AcqPty, MissingPortOfOneBlockLeavesTheOtherBlocksLinkAlone)
 {
     TTempDir dir;
-    const auto scenario = dir.Path() / "scenario.txt";
-    std::ofstream(scenario) << "uir 5 poll=on control=123\njournal 2\n";
     TChildProcess sim;
-    ASSERT_TRUE(sim.Start({KESTREL_CBSIM, "--scenario", scenario.string(), "--register", "COM1", "--trace"},
-                          {"XDG_CONFIG_HOME=" + dir.Path().string()}));
     std::string pty;
-    ASSERT_TRUE(sim.ReadLine(pty)) << sim.Output();
+    ASSERT_TRUE(StartTracedSim(sim, KESTREL_CBSIM, dir,
+                               "uir 5 poll=on control=123\njournal 2\n", {"--register", "COM1"}, pty)) << sim.Output();
     const auto registry = dir.Path() / "KestrelUtilite" / "registry";
     const auto ports = registry / "Software" / "KestrelUtilite" / "Ports";
     ASSERT_TRUE(std::filesystem::exists(ports / "COM1"));

@@ -19,13 +19,9 @@ namespace {
 TEST(ConsoleCapture, WatchEndedByCtrlCLeavesEveryFrameInTheCapture)
 {
     TTempDir dir;
-    const auto scenario = dir.Path() / "scenario.txt";
-    std::ofstream(scenario) << "uir 2 poll=on control=123\n";
     TChildProcess sim;
-    ASSERT_TRUE(sim.Start({KESTREL_CBSIM, "--scenario", scenario.string(), "--trace"},
-                          {"XDG_CONFIG_HOME=" + dir.Path().string()}));
     std::string pty;
-    ASSERT_TRUE(sim.ReadLine(pty)) << sim.Output();
+    ASSERT_TRUE(StartTracedSim(sim, KESTREL_CBSIM, dir, "uir 2 poll=on control=123\n", {}, pty)) << sim.Output();
     const auto file = dir.Path() / "watch.pcap";
     TChildProcess watch;
     // 2400 bit/s: the console's waits leave the simulator 160 ms and more.

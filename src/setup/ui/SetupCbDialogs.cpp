@@ -19,6 +19,17 @@ const std::array<const char*, 12> kMonthNames = {"Январь", "Февраль
 
 namespace {
 
+// The dialog's buttons in one row, at its right unless `right` is false.
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons, bool right = true)
+{
+    auto* row = new QHBoxLayout;
+    if (right)
+        row->addStretch(1);
+    for (QPushButton* b : buttons)
+        row->addWidget(b);
+    return row;
+}
+
 QComboBox* Numbers(QWidget* parent, int from, int to)
 {
     auto* c = new QComboBox(parent);
@@ -93,10 +104,7 @@ TCbSetFuncForm::TCbSetFuncForm(QWidget* parent) : TSetupCbDialog(parent)
 
     bbOk = Button(this, "Потдвердить", "bbOk");
     bbCancel = Button(this, "Отменить", "bbCancel");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(bbOk);
-    buttons->addWidget(bbCancel);
+    auto* buttons = ButtonRow({bbOk, bbCancel});
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(buttons);
@@ -152,9 +160,7 @@ TCbSetUrovForm::TCbSetUrovForm(QWidget* parent) : TSetupCbDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(Q("Время (мс)"), this));
     layout->addWidget(ComboBox1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(bbOk);
-    buttons->addWidget(bbCancel);
+    auto* buttons = ButtonRow({bbOk, bbCancel}, false);
     layout->addLayout(buttons);
     setMinimumWidth(260);
 
@@ -204,10 +210,7 @@ TSetDateTimeForm::TSetDateTimeForm(QWidget* parent) : TSetupCbDialog(parent)
     }
     bbOk = Button(this, "Подтвердить", "bbOk");
     bbCancel = Button(this, "Отменить", "bbCancel");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(bbOk);
-    buttons->addWidget(bbCancel);
+    auto* buttons = ButtonRow({bbOk, bbCancel});
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(buttons);
@@ -294,9 +297,7 @@ TGetDateTimeForm::TGetDateTimeForm(QWidget* parent) : TSetupCbDialog(parent)
     bbClose = Button(this, "Закрыть", "bbClose");
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(bbClose);
+    auto* buttons = ButtonRow({bbClose});
     layout->addLayout(buttons);
     connect(bbClose, &QPushButton::clicked, this, [this] { hide(); });
 }
@@ -335,9 +336,7 @@ TSetAddrAndBaudForm::TSetAddrAndBaudForm(QWidget* parent, TSetupCbActions& actio
     grid->addWidget(bbSetBaud, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(bbClose);
+    auto* buttons = ButtonRow({bbClose});
     layout->addLayout(buttons);
 
     connect(bbSetAddr, &QPushButton::clicked, this,

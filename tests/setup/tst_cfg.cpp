@@ -22,6 +22,7 @@
 #include "setup/ui/FileCfgForm.h"
 #include "setup/ui/SetupUirForm.h"
 #include "state/ConfigFile.h"
+#include "ui/SimAcquisition.h"
 #include "ui/UiTestSupport.h"
 
 using namespace kestrel;
@@ -60,15 +61,7 @@ struct Rig {
         uirForm = AttachSetupUirForm(*form, state);
         cbForm = AttachSetupCbWindows(*form, state);
         cfg = AttachCfgForm(*form, state, uirForm);
-        const AcquisitionFactory factory = [this](TGlobalState& s, IUiHooks& h) {
-            auto acq = std::make_unique<TAcquisition>();
-            auto port = std::make_shared<TComPort>(bus);
-            auto protocol = std::make_shared<TCbProtocol>(s, *port, clock, h);
-            auto link = std::make_shared<TProtocolAcqLink>(*protocol);
-            acq->Thread = std::make_unique<TGetDataThread>(s, *link, SystemClock::Instance(), h);
-            acq->Parts = {port, protocol, link};
-            return acq;
-        };
+        const AcquisitionFactory factory = test::SimBusAcquisition(bus, clock);
         if (form->Startup(factory) != StartupResult::Continue)
             return false;
         form->show();

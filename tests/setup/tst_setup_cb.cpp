@@ -24,6 +24,7 @@
 #include "protocol/Protocol.h"
 #include "setup/ui/SetupCbForm.h"
 #include "setup/ui/SetupUirForm.h"
+#include "ui/SimAcquisition.h"
 #include "ui/UiTestSupport.h"
 
 using namespace kestrel;
@@ -93,15 +94,7 @@ struct Rig {
 
     AcquisitionFactory Factory()
     {
-        return [this](TGlobalState& s, IUiHooks& h) {
-            auto acq = std::make_unique<TAcquisition>();
-            auto port = std::make_shared<TComPort>(bus);
-            auto protocol = std::make_shared<TCbProtocol>(s, *port, clock, h);
-            auto link = std::make_shared<TProtocolAcqLink>(*protocol);
-            acq->Thread = std::make_unique<TGetDataThread>(s, *link, SystemClock::Instance(), h);
-            acq->Parts = {port, protocol, link};
-            return acq;
-        };
+        return test::SimBusAcquisition(bus, clock);
     }
 
     bool Start()

@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include "SimBus.h"
+#include "SimAcquisition.h"
 #include "UiTestSupport.h"
 #include "journal/JournalRows.h"
 #include "journal/ui/HistoryForm.h"
@@ -117,15 +118,7 @@ struct Rig {
 
     AcquisitionFactory Factory()
     {
-        return [this](TGlobalState& s, IUiHooks& h) {
-            auto acq = std::make_unique<TAcquisition>();
-            auto port = std::make_shared<TComPort>(bus);
-            auto protocol = std::make_shared<TCbProtocol>(s, *port, clock, h);
-            auto link = std::make_shared<TProtocolAcqLink>(*protocol);
-            acq->Thread = std::make_unique<TGetDataThread>(s, *link, SystemClock::Instance(), h);
-            acq->Parts = {port, protocol, link};
-            return acq;
-        };
+        return test::SimBusAcquisition(bus, clock);
     }
 
     // Start-up as the program runs it, then the window shown, then both

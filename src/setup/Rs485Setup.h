@@ -3,9 +3,12 @@
 // of the selections, the staging of Fcb, UirSegment and CmdData, and one
 // command run on the port of the selected block through the dispatcher.
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+// Rs485StampedLine lives in the link library, where kestrel-console uses it too.
+#include "link/StampedLine.h"
 #include "protocol/Protocol.h"
 #include "state/Model.h"
 
@@ -61,15 +64,6 @@ int Rs485FirstUirEntry(int segment);
 // the port. A failed open stops before anything is sent (its reason is
 // already in the traffic log); the result is then the open's (or -6).
 int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, int32_t code);
-
-}  // namespace kestrel
-
-// Rs485StampedLine lives in the link library, where kestrel-console uses it too.
-#include "link/StampedLine.h"
-
-#include <filesystem>
-
-namespace kestrel {
 
 // The log as its file holds it: UTF-8 with a byte-order mark, every line
 // (LF-separated in the window) ended by CR LF.

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include "monitor/ui/DialogPath.h"
 #include "monitor/ui/FileTypes.h"
 #include "monitor/ui/QtText.h"
 
@@ -113,7 +114,8 @@ bool TQtPrompt::ChooseConfigFile(std::string& path)
     dlg.selectFile(QString::fromStdString(path));
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return false;
-    path = QDir::toNativeSeparators(dlg.selectedFiles().first()).toStdString();
+    // Empty when the name cannot be kept: the start-up refuses it and asks again.
+    path = PathFromDialog(QDir::toNativeSeparators(dlg.selectedFiles().first()));
     return true;
 }
 

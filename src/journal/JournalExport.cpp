@@ -93,6 +93,9 @@ std::string JournalTempPath(const std::string& path)
 int SaveJournalFile(const std::string& path, const std::vector<TJournalRow>& rows,
                     IExportFiles& files)
 {
+    // An empty name would put the temporary file in the working folder.
+    if (path.empty())
+        return kExportCannotCreate;
     const std::string temp = JournalTempPath(path);
     try {
         if (!files.Create(temp)) {

@@ -66,6 +66,8 @@ std::string JournalTempPath(const std::string& path);
 // Export rows to `path`. The lines go to a temporary file beside it, which
 // takes the chosen name only when every byte was written; on any failure the
 // temporary file is removed and a file already at `path` is left as it was.
+// An empty path (a name the save dialog could not hand over whole) is
+// kExportCannotCreate, with nothing created.
 int SaveJournalFile(const std::string& path, const std::vector<TJournalRow>& rows,
                     IExportFiles& files);
 int SaveJournalFile(const std::string& path, const std::vector<TJournalRow>& rows);

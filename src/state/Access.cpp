@@ -51,9 +51,9 @@ std::string ShowPath(const std::filesystem::path& p)
 // A file already in the new file's place is never lost: its bytes are kept
 // beside it first, and standard error says where. False when no copy could
 // be made; the file must then stay as it is.
-bool KeepWhatIsThere(const std::string& path1251)
+bool KeepWhatIsThere(const std::string& pathUtf8)
 {
-    const std::filesystem::path native = NativePath(path1251);
+    const std::filesystem::path native = NativePath(pathUtf8);
     const TKeptCopy kept = KeepCopyBeforeReplacing(native);
     switch (kept.result) {
     case KeepCopyResult::NoFile:
@@ -75,13 +75,13 @@ bool KeepWhatIsThere(const std::string& path1251)
 
 int LoadSettings(TGlobalState& state, ISettingsStore& store, IPrompt& prompt)
 {
-    if (store.ReadRegString(state.RegKeyCfg, state.CfgFilePath) != 0)
+    if (store.ReadRegPath(state.RegKeyCfg, state.CfgFilePath) != 0)
         return -1;
     if (ReadConfigFile(state) != 0) {
         if (!prompt.AskYesNo(kAskNewCfg, kCapCfgRead, PromptIcon::Warning))
             return -4;
         state.CfgFilePath = kNewCfgPath;
-        (void)store.WriteRegString(state.RegKeyCfg, state.CfgFilePath);
+        (void)store.WriteRegPath(state.RegKeyCfg, state.CfgFilePath);
         if (!KeepWhatIsThere(state.CfgFilePath) || WriteConfigFile(state) != 0) {
             prompt.Message(kMsgNewCfgFailed, kCapNewCfgFailed, PromptIcon::Warning);
             return -4;
@@ -148,9 +148,18 @@ StartupResult FindConfigPath(TGlobalState& state, ISettingsStore& store, IPrompt
 {
     std::string path;
     if (prompt.AskYesNo(kAskFindCfg, kCapFindCfg, PromptIcon::Error)) {
-        std::string chosen = U8(state.CfgFilePath);
-        if (prompt.ChooseConfigFile(chosen)) {
-            path = W1251(chosen);
+        std::string chosen = state.CfgFilePath;
+        bool picked = false;
+        while (prompt.ChooseConfigFile(chosen)) {
+            if (PathKeptWhole(chosen)) {
+                picked = true;
+                break;
+            }
+            prompt.Message(kMsgPathNotKept, kCapAttention, PromptIcon::Warning);
+            chosen = state.CfgFilePath;
+        }
+        if (picked) {
+            path = chosen;
         } else if (prompt.AskYesNo(kAskCreateCfg, kCapCreateCfg, PromptIcon::Warning)) {
             path = kFallbackCfgPath;
         } else {
@@ -160,7 +169,7 @@ StartupResult FindConfigPath(TGlobalState& state, ISettingsStore& store, IPrompt
         path = kFallbackCfgPath;
     }
     state.CfgFilePath = path;
-    if (store.WriteRegString(state.RegKeyCfg, state.CfgFilePath) != 0) {
+    if (store.WriteRegPath(state.RegKeyCfg, state.CfgFilePath) != 0) {
         prompt.Message(kMsgRegWriteExit, kCapRegistry, PromptIcon::Error);
         return StartupResult::Exit;
     }

@@ -47,6 +47,12 @@ inline constexpr const char* kRecoveryCode = "379";
 // The path of a configuration file created at start-up.
 inline constexpr const char* kNewCfgPath = ".\\1.cfg";
 
+// A configuration file chosen by the operator whose path cannot be kept
+// whole (see PathKeptWhole): refused with this (caption kCapAttention,
+// warning icon), so nothing is ever read from or written to a near miss.
+inline constexpr const char* kMsgPathNotKept =
+    "Имя файла или папки содержит символы, которые программа не может сохранить. Выберите другой файл.";
+
 struct TPromptMessage {
     std::string text;
     std::string caption;
@@ -54,6 +60,9 @@ struct TPromptMessage {
     friend bool operator==(const TPromptMessage&, const TPromptMessage&) = default;
 };
 
+// CfgFilePath is UTF-8 (on Linux: the path's bytes); the settings store
+// keeps it whole (ReadRegPath / WriteRegPath).
+//
 // Reads the configuration path (RegKeyCfg into CfgFilePath), the
 // configuration file and the access code (RegKeyPassword into AccessCode).
 // 0; -1 the configuration key cannot be opened; -3 the access-code key cannot
@@ -84,7 +93,9 @@ enum class StartupResult { Continue, Exit };
 // The access-code recovery run when LoadSettings returned -3.
 StartupResult RecoverAccessCode(TGlobalState& state, ISettingsStore& store, IPrompt& prompt);
 
-// The configuration-path dialogue run when LoadSettings returned -1. When the
+// The configuration-path dialogue run when LoadSettings returned -1. A file
+// whose path cannot be kept whole is refused with kMsgPathNotKept and the
+// dialog shown again. When the
 // LoadSettings after it returns -3 (a clean machine: the file is in place,
 // no access code is stored yet) it goes on with RecoverAccessCode.
 StartupResult FindConfigPath(TGlobalState& state, ISettingsStore& store, IPrompt& prompt);

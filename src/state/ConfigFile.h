@@ -17,7 +17,8 @@
 //                           written: the reader would refuse the file);
 //                           -3 unexpected error (exception).
 //
-// Both take the path from state.CfgFilePath (Windows-1251 text; on Linux a
+// Both take the path from state.CfgFilePath (UTF-8 text, every character
+// kept: only the texts inside the file are Windows-1251; on Linux a
 // backslash in it is a path separator, so ".\1.cfg" is "./1.cfg").
 //
 // Reading parses the whole file into a staging copy first and changes the

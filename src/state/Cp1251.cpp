@@ -53,6 +53,30 @@ char ToByte(uint32_t cp)
     return '?';
 }
 
+// The character at in[i]: its length, or 0 when the sequence there is
+// malformed (cut short, overlong, a surrogate or beyond U+10FFFF).
+size_t DecodeUtf8(std::string_view in, size_t i, uint32_t& cp)
+{
+    const auto b = static_cast<uint8_t>(in[i]);
+    size_t len = 0;
+    if (b < 0x80) { len = 1; cp = b; }
+    else if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1Fu; }
+    else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0Fu; }
+    else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07u; }
+    if (len == 0 || i + len > in.size())
+        return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const auto cb = static_cast<uint8_t>(in[i + k]);
+        if ((cb & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (cb & 0x3Fu);
+    }
+    static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
 }  // namespace
 
 std::string Cp1251ToUtf8(std::string_view in)
@@ -70,26 +94,9 @@ std::string Utf8ToCp1251(std::string_view in)
     out.reserve(in.size());
     size_t i = 0;
     while (i < in.size()) {
-        const auto b = static_cast<uint8_t>(in[i]);
-        size_t len = 0;
         uint32_t cp = 0;
-        if (b < 0x80) { len = 1; cp = b; }
-        else if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1Fu; }
-        else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0Fu; }
-        else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07u; }
-        bool ok = len > 0 && i + len <= in.size();
-        for (size_t k = 1; ok && k < len; ++k) {
-            const auto cb = static_cast<uint8_t>(in[i + k]);
-            if ((cb & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (cb & 0x3Fu);
-        }
-        // Overlong forms and surrogates are malformed too.
-        static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (ok && (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
-            ok = false;
-        if (!ok) {
+        const size_t len = DecodeUtf8(in, i, cp);
+        if (len == 0) {
             out += '?';
             ++i;  // resynchronise on the next byte
             while (i < in.size() && (static_cast<uint8_t>(in[i]) & 0xC0) == 0x80)
@@ -100,6 +107,19 @@ std::string Utf8ToCp1251(std::string_view in)
         i += len;
     }
     return out;
+}
+
+bool IsUtf8(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        uint32_t cp = 0;
+        const size_t len = DecodeUtf8(text, i, cp);
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
 }
 
 }  // namespace kestrel

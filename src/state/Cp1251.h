@@ -12,6 +12,10 @@ namespace kestrel {
 std::string Cp1251ToUtf8(std::string_view cp1251);
 std::string Utf8ToCp1251(std::string_view utf8);
 
+// True when every byte belongs to a well-formed UTF-8 sequence (no overlong
+// forms, no surrogates). Windows-1251 text with letters in it almost never is.
+bool IsUtf8(std::string_view text);
+
 // Short form for literals in the code: W1251("СБ №1").
 inline std::string W1251(std::string_view utf8) { return Utf8ToCp1251(utf8); }
 inline std::string U8(std::string_view cp1251) { return Cp1251ToUtf8(cp1251); }

@@ -5,12 +5,34 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
+
+#include "state/Cp1251.h"
 
 namespace kestrel {
 
-// A path held in the model (Windows-1251 text) as the OS takes it. On Linux
-// a backslash is a separator, as on Windows, so ".\1.cfg" is "./1.cfg".
-std::filesystem::path NativePath(const std::string& path1251);
+// A path held in the model (UTF-8 text; on Linux simply the path's bytes) as
+// the OS takes it: on Windows the UTF-16 of the wide-character calls (a path
+// that is not UTF-8 becomes the empty path, which opens nothing), on Linux
+// the same bytes. On Linux a backslash is a separator, as on Windows, so
+// ".\1.cfg" is "./1.cfg".
+std::filesystem::path NativePath(const std::string& pathUtf8);
+
+// A path chosen by the operator (UTF-8) that the model, the settings store
+// and NativePath carry to that very file: not empty, well-formed UTF-8 and
+// without U+FFFD, which is what a file dialog makes of a name it could not
+// decode. Outside Windows a backslash is refused too: NativePath would read
+// it as a separator and lead to another file.
+inline bool PathKeptWhole(std::string_view utf8)
+{
+    if (utf8.empty() || !IsUtf8(utf8) || utf8.find("\xEF\xBF\xBD") != std::string_view::npos)
+        return false;
+#ifndef _WIN32
+    if (utf8.find('\\') != std::string_view::npos)
+        return false;
+#endif
+    return true;
+}
 
 // CannotOpen: missing, not accessible, or a folder. NotRegular: a FIFO, a
 // device, a socket or anything else that is not a plain file on disk; it is

@@ -1,6 +1,6 @@
-// Files on POSIX systems. Paths come as Windows-1251 text from the model and
-// go to the OS as UTF-8; a backslash is a separator, as on Windows, so the
-// default ".\1.cfg" names "./1.cfg".
+// Files on POSIX systems. Paths come from the model as their own bytes
+// (UTF-8 in practice) and go to the OS unchanged, but for a backslash, which
+// is a separator as on Windows, so the default ".\1.cfg" names "./1.cfg".
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,6 @@
 #include <string>
 #include <system_error>
 
-#include "state/Cp1251.h"
 #include "state/FileIo.h"
 
 namespace kestrel {
@@ -76,9 +75,9 @@ constexpr unsigned kMaxCopies = 9999;
 
 }  // namespace
 
-std::filesystem::path NativePath(const std::string& path1251)
+std::filesystem::path NativePath(const std::string& pathUtf8)
 {
-    std::string p = Cp1251ToUtf8(path1251);
+    std::string p = pathUtf8;
     for (char& ch : p)
         if (ch == '\\')
             ch = '/';

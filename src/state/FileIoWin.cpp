@@ -1,5 +1,5 @@
-// Files on Windows: wide-character paths (from the model's Windows-1251
-// text), a temporary file beside the target, FlushFileBuffers and
+// Files on Windows: wide-character paths (from the model's UTF-8 text), a
+// temporary file beside the target, FlushFileBuffers and
 // MoveFileExW to replace the old file in one step.
 #include <windows.h>
 
@@ -76,9 +76,13 @@ constexpr unsigned kMaxCopies = 9999;
 
 }  // namespace
 
-std::filesystem::path NativePath(const std::string& path1251)
+std::filesystem::path NativePath(const std::string& pathUtf8)
 {
-    return std::filesystem::path(Wide(path1251));
+    // Never a near miss: text that is not UTF-8 names no file at all.
+    std::wstring wide;
+    if (!WideFromUtf8(pathUtf8, wide))
+        return {};
+    return std::filesystem::path(wide);
 }
 
 ReadFileResult ReadWholeFile(const std::filesystem::path& native, std::string& bytes, std::uintmax_t maxBytes)

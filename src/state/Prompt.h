@@ -21,7 +21,8 @@ public:
     // The access prompt, shown modally; true when an accepted code was typed.
     virtual bool AccessPrompt() = 0;
     // A file-open dialog (default extension "*.cfg", filter "*.cfg|*.cfg"),
-    // proposing `path`; true with the chosen path (UTF-8) in path.
+    // proposing `path`; true with the chosen path (UTF-8) in path, empty
+    // when the name chosen cannot be told back to the OS.
     virtual bool ChooseConfigFile(std::string& path) = 0;
 };
 

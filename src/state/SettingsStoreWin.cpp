@@ -1,6 +1,8 @@
 // The settings store in the Windows registry: HKEY_CURRENT_USER, REG_SZ
 // values. Texts travel as Windows-1251 bytes in the program and as UTF-16 in
-// the registry.
+// the registry; the configuration path as UTF-8 in the program, so it keeps
+// every character. Earlier versions wrote the path from Windows-1251 text,
+// which is UTF-16 all the same: such values read as they are.
 #include <windows.h>
 
 #include <string>
@@ -33,6 +35,41 @@ class TRegistrySettingsStore final : public ISettingsStore {
 public:
     int ReadRegString(const std::string& key, std::string& out) override
     {
+        std::wstring text;
+        if (ReadText(key, text) != 0)
+            return -1;
+        out = Narrow1251(text);
+        return 0;
+    }
+
+    int ReadRegPath(const std::string& key, std::string& outUtf8) override
+    {
+        std::wstring text;
+        std::string utf8;
+        // An unpaired surrogate has no UTF-8: a value no file dialog makes.
+        if (ReadText(key, text) != 0 || !Utf8FromWide(text, utf8))
+            return -1;
+        outUtf8 = std::move(utf8);
+        return 0;
+    }
+
+    int WriteRegString(const std::string& key, const std::string& value) override
+    {
+        return WriteText(key, Wide(value));
+    }
+
+    int WriteRegPath(const std::string& key, const std::string& pathUtf8) override
+    {
+        std::wstring text;
+        if (!WideFromUtf8(pathUtf8, text))
+            return -1;
+        return WriteText(key, text);
+    }
+
+private:
+    // 0 and the value's UTF-16 text; a missing value is the empty text.
+    static int ReadText(const std::string& key, std::wstring& out)
+    {
         const std::wstring path = Wide(key);
         Key k;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, k.Out()) != ERROR_SUCCESS)
@@ -59,14 +96,13 @@ public:
         // REG_SZ data normally carries its terminator; the text ends before it.
         while (!buf.empty() && buf.back() == L'\0')
             buf.pop_back();
-        out = Narrow1251(buf);
+        out = std::move(buf);
         return 0;
     }
 
-    int WriteRegString(const std::string& key, const std::string& value) override
+    static int WriteText(const std::string& key, const std::wstring& text)
     {
         const std::wstring path = Wide(key);
-        const std::wstring text = Wide(value);
         for (int attempt = 0; attempt < 2; ++attempt) {
             Key k;
             if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,

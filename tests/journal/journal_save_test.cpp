@@ -154,13 +154,31 @@ TEST(JournalSave, DiskReplaceAndEmpty)
     EXPECT_FALSE(fs::exists(JournalTempPath(PathText(target))));
 }
 
-TEST(JournalSave, DiskCyrillicName)
+// The chosen name reaches the disk whole, in folders outside Windows-1251 too.
+TEST(JournalSave, DiskNamesOutsideWindows1251)
+{
+    for (const std::string folder : {"Проверка", "Δοκιμή", "試験"}) {
+        TempDir dir;
+        const fs::path sub = dir.path() / fs::path(std::u8string(folder.begin(), folder.end()));
+        fs::create_directories(sub);
+        const std::string target = PathText(sub) + "/Журнал ЦБ №1.txt";
+        ASSERT_EQ(SaveJournalFile(target, Rows(1)), kExportOk) << folder;
+        EXPECT_EQ(ReadFile(fs::path(std::u8string(target.begin(), target.end()))), JournalExportBytes(Rows(1)));
+    }
+}
+
+// No name (what the window gives for one it cannot hand over): nothing is
+// created, not even the temporary file.
+TEST(JournalSave, EmptyNameCreatesNothing)
 {
     TempDir dir;
-    const std::string target = PathText(dir.path()) + "/Журнал ЦБ №1.txt";
-    ASSERT_EQ(SaveJournalFile(target, Rows(1)), kExportOk);
-    const fs::path p(std::u8string(target.begin(), target.end()));
-    EXPECT_EQ(ReadFile(p), JournalExportBytes(Rows(1)));
+    const fs::path old = fs::current_path();
+    fs::current_path(dir.path());
+    const int rc = SaveJournalFile("", Rows(1));
+    const bool empty = fs::is_empty(dir.path());
+    fs::current_path(old);
+    EXPECT_EQ(rc, kExportCannotCreate);
+    EXPECT_TRUE(empty);
 }
 
 TEST(JournalSave, DiskCannotCreate)

@@ -21,6 +21,9 @@
 #include "setup/ui/SetupCbForm.h"
 #include "setup/ui/FileCfgForm.h"
 #include "setup/ui/SetupUirForm.h"
+#include "monitor/ui/DialogPath.h"
+#include "monitor/ui/QtText.h"
+#include "state/Access.h"
 #include "state/ConfigFile.h"
 #include "ui/SimAcquisition.h"
 #include "ui/UiTestSupport.h"
@@ -301,7 +304,7 @@ private slots:
             return true;
         };
         QStringList messages;
-        file->MessageHook = [&](const std::string& t) { messages << QString::fromStdString(t); };
+        file->MessageHook = [&](const std::string& t, const std::string&) { messages << QString::fromStdString(t); };
         file->bbFind->click();
         QCOMPARE(messages, QStringList{"Ошибка чтения файла конфигурации!"});
         QCOMPARE(r.state.CfgFilePath, old);
@@ -315,6 +318,62 @@ private slots:
         QCOMPARE(Picture(*r.cfg), "11-" + std::string(40, '.'));
         QVERIFY(!r.form->Tile(2)->isVisible());
         QVERIFY(r.form->Tile(1)->isVisible());
+    }
+
+    // Folders named in Greek and in Cyrillic: "Сохранить как" and "Применить"
+    // write exactly the file chosen and "Найти" reads it back; a name that
+    // cannot be kept whole is refused by both buttons and changes nothing.
+    void FilePathsKeptWhole()
+    {
+        Rig r;
+        QVERIFY(r.Start(43));
+        r.Open();
+        r.cfg->bbCfgFile->click();
+        TFileCfgForm* file = r.cfg->FileCfgForm();
+        std::string pick;
+        file->ChooseHook = [&](bool, std::string& path) {
+            path = pick;
+            return true;
+        };
+        QStringList messages;
+        file->MessageHook = [&](const std::string& t, const std::string& c) { messages << Q(c + " " + t); };
+        const std::pair<const char*, int> table[] = {{"Δοκιμή", 20}, {"Проверка", 9}};  // folder, UIRs kept
+        for (const auto& [folder, present] : table) {
+            pick = r.temp.Path(folder) + "/1.cfg";
+            QVERIFY(QDir().mkpath(Q(r.temp.Path(folder))));
+            file->bbSaveAs->click();
+            QCOMPARE(r.state.CfgFilePath, pick);
+            r.cfg->CheckBox[static_cast<size_t>(present)]->click();
+            r.cfg->bbApply->click();
+            QCOMPARE(QDir(Q(r.temp.Path(folder))).entryList(QDir::Files | QDir::Hidden), QStringList{"1.cfg"});
+        }
+        QCOMPARE(QDir(r.temp.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{"a.cfg", "registry", "Δοκιμή", "Проверка"}));
+        for (const auto& [folder, present] : table) {
+            pick = r.temp.Path(folder) + "/1.cfg";
+            file->bbFind->click();
+            QCOMPARE(r.state.CfgFilePath, pick);
+            QCOMPARE(file->Edit1->text(), Q(pick));
+            QCOMPARE(Picture(*r.cfg), std::string(static_cast<size_t>(present), '1') + "-" +
+                                          std::string(static_cast<size_t>(42 - present), '.'));
+        }
+        QCOMPARE(messages, QStringList{});
+
+        // What the dialogs hand over for a name Qt could not decode or an
+        // unpaired surrogate: no text, refused like U+FFFD itself.
+        QCOMPARE(PathFromDialog(Q("/srv/Δοκιμή/1.cfg")), std::string("/srv/Δοκιμή/1.cfg"));
+        QCOMPARE(PathFromDialog(QString("a") + QChar(QChar::ReplacementCharacter)), std::string());
+        QCOMPARE(PathFromDialog(QString("a") + QChar(0xD800)), std::string());
+        const std::string inUse = r.state.CfgFilePath;
+        for (const std::string& bad : {std::string(), r.temp.Path("a\xEF\xBF\xBD.cfg")}) {
+            for (QPushButton* button : {file->bbFind, file->bbSaveAs}) {
+                messages.clear();
+                pick = bad;
+                button->click();
+                QCOMPARE(messages, QStringList{Q(std::string("Внимание! ") + kMsgPathNotKept)});
+                QCOMPARE(r.state.CfgFilePath, inUse);
+            }
+        }
     }
 
     void NoAccessPromptWhileOpen()

@@ -365,16 +365,59 @@ TEST(Startup, PathDialogueChosenFile)
     f.prompt.Ok(chosen);  // the chooser gives UTF-8
     EXPECT_EQ(RunStartupLoad(f.st, f.store, f.prompt), StartupResult::Continue);
     EXPECT_EQ(f.prompt.log, (Log{kAskFindYes, "file chooser () -> " + chosen}));
-    EXPECT_EQ(f.st.CfgFilePath, W1251(chosen));
-    EXPECT_EQ(f.store.values[kCfg], W1251(chosen));
+    EXPECT_EQ(f.st.CfgFilePath, chosen);
+    EXPECT_EQ(f.store.values[kCfg], chosen);
     EXPECT_EQ(f.st.CbCount, 2);
+}
+
+// --- the configuration path, whole ----------------------------------------------
+
+// The stored path opens exactly its file in a folder named outside
+// Windows-1251; one an earlier version stored as Windows-1251 still does.
+TEST(LoadSettings, StoredPathOpensItsFileWhole)
+{
+    const std::pair<std::string, bool> table[] = {{"Δοκιμή", false}, {"Проверка", false}, {"Проверка", true}};
+    for (const auto& [folder, legacy] : table) {
+        SCOPED_TRACE(folder + (legacy ? " (Windows-1251)" : ""));
+        Fixture f;
+        std::filesystem::create_directory(f.scratch.Dir() / folder);
+        const std::string path = f.GoodFile(folder + "/1.cfg");
+        f.SetKey(kCfg, legacy ? W1251(path) : path);
+        f.SetKey(kPwd, "pw");
+        ASSERT_EQ(LoadSettings(f.st, f.store, f.prompt), 0);
+        EXPECT_EQ(f.st.CfgFilePath, path);
+        EXPECT_EQ(f.st.CbCount, 2);
+        EXPECT_TRUE(f.store.writes.empty());
+    }
+}
+
+// A chosen name that cannot be kept whole is refused and the dialog shown
+// again; only a name that can be kept is stored.
+TEST(Startup, ChosenPathThatCannotBeKeptIsRefused)
+{
+    std::vector<std::string> table = {"", "a\xEF\xBF\xBD.cfg", W1251("Проверка.cfg")};
+#ifndef _WIN32
+    table.push_back("a\\b.cfg");  // a separator here
+#endif
+    const std::string refused = std::string("msg [warning] Внимание! | ") + kMsgPathNotKept;
+    for (const std::string& bad : table) {
+        Fixture f;
+        f.SetKey(kPwd, "pw");
+        const std::string good = f.GoodFile("good.cfg");
+        f.prompt.Yes();
+        f.prompt.Ok(bad);
+        f.prompt.Ok(good);
+        ASSERT_EQ(RunStartupLoad(f.st, f.store, f.prompt), StartupResult::Continue);
+        EXPECT_EQ(f.prompt.log, (Log{kAskFindYes, "file chooser () -> " + bad, refused, "file chooser () -> " + good}));
+        EXPECT_EQ(f.store.writes, (std::vector<std::pair<std::string, std::string>>{{kCfg, good}}));
+    }
 }
 
 TEST(Startup, PathDialogueProposesCurrentPath)
 {
     Fixture f;
     f.SetKey(kPwd, "pw");
-    f.st.CfgFilePath = W1251("C:\\Объект\\1.cfg");
+    f.st.CfgFilePath = "C:\\Объект\\1.cfg";
     f.prompt.Yes();
     f.prompt.Ok(f.GoodFile("b.cfg"));
     EXPECT_EQ(RunStartupLoad(f.st, f.store, f.prompt), StartupResult::Continue);

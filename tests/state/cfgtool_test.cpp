@@ -271,3 +271,46 @@ TEST(CfgTool, NewKeepsTheFileItReplaces)
     EXPECT_EQ(ReadBytes(dir / "k.cfg.damaged-1"), "not a configuration");
     EXPECT_EQ(dir.Entries(), (std::set<std::string>{"k.cfg", "k.cfg.damaged-1", "k.cfg.old-1", "k.cfg.old-2"}));
 }
+
+// A file named in any script is created, shown and checked under that name.
+TEST(CfgTool, FileNamesOutsideWindows1251)
+{
+    for (const std::string folder : {"Δοκιμή", "Проверка"}) {
+        ScratchDir dir;
+        std::filesystem::create_directory(dir / folder);
+        const std::string file = U8Str(dir / folder / U8Path("Щит.cfg"));
+        ASSERT_EQ(Tool({"new", file}).rc, 0) << folder;
+        EXPECT_EQ(ReadBytes(U8Path(file)), SerializeConfig({DefaultCbSettings()}));
+        EXPECT_EQ(Tool({"show", file}).rc, 0);
+        EXPECT_EQ(Tool({"check", file}).rc, 0);
+    }
+}
+
+#if defined(_WIN32) && defined(KESTREL_CFG_EXE_FROM_TESTS)
+#include <windows.h>
+
+// The program takes its arguments from the wide command line: a name the
+// ANSI code page lacks still names its file.
+TEST(CfgTool, ProgramTakesWideArguments)
+{
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    const auto exe = std::filesystem::path(self).parent_path() / std::filesystem::path(KESTREL_CFG_EXE_FROM_TESTS);
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "Δοκιμή");
+    const std::filesystem::path file = dir / "Δοκιμή" / U8Path("Проверка.cfg");
+    std::wstring cmd = L"\"" + exe.wstring() + L"\" new \"" + file.wstring() + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                               &pi)) << U8Str(exe);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(ReadBytes(file), SerializeConfig({DefaultCbSettings()}));
+}
+#endif

@@ -247,7 +247,7 @@ TEST(ConfigFilePosix, BackslashesAreSeparators)
     ScratchDir dir;
     std::filesystem::create_directory(dir / "sub");
     TGlobalState st;
-    st.CfgFilePath = W1251(dir.Path().string() + "\\sub\\Щит.cfg");
+    st.CfgFilePath = dir.Path().string() + "\\sub\\Щит.cfg";
     ASSERT_EQ(WriteConfigFile(st), 0);
     EXPECT_TRUE(std::filesystem::is_regular_file(dir / "sub" / "Щит.cfg"));
     EXPECT_EQ(ReadConfigFile(st), 0);

@@ -670,3 +670,54 @@ TEST(ConfigFile, CommitIsAtomicForLockHolders)
     reader.join();
     EXPECT_EQ(mixed, 0);
 }
+
+// The model holds the path as UTF-8 and the OS gets it whole: the file lands
+// in the folder named, outside Windows-1251 too, and nowhere else.
+TEST(ConfigFile, PathOutsideWindows1251NamesItsOwnFile)
+{
+    // Every entry of a folder, by its UTF-8 name.
+    const auto names = [](const std::filesystem::path& p) {
+        std::set<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(p))
+            out.insert(U8Str(e.path().filename()));
+        return out;
+    };
+    for (const std::string folder : {"Δοκιμή", "Проверка", "試験"}) {
+        ScratchDir dir;
+        std::filesystem::create_directory(dir / folder);
+        TGlobalState st;
+        st.CfgFilePath = U8Str(dir / folder / U8Path("Щит.cfg"));
+        ASSERT_EQ(WriteConfigFile(st), 0) << folder;
+        EXPECT_EQ(names(dir.Path()), std::set<std::string>{folder});
+        EXPECT_EQ(names(dir / folder), std::set<std::string>{"Щит.cfg"});
+        EXPECT_EQ(ReadConfigFile(st), 0) << folder;
+    }
+#ifdef _WIN32
+    // Text that is not UTF-8 names no file here, rather than a look-alike.
+    ScratchDir dir;
+    TGlobalState st;
+    st.CfgFilePath = U8Str(dir.Path()) + "\\" + W1251("Щит.cfg");
+    EXPECT_EQ(WriteConfigFile(st), -1);
+    EXPECT_EQ(names(dir.Path()), std::set<std::string>{});
+#endif
+}
+
+TEST(ConfigFile, ChosenPathKeptWholeOrRefused)
+{
+#ifdef _WIN32
+    const bool backslashKept = true;
+#else
+    const bool backslashKept = false;  // a separator here: it would lead elsewhere
+#endif
+    const std::pair<std::string, bool> table[] = {
+        {"/srv/Δοκιμή/Проверка 試験 😀.cfg", true},
+        {"C:\\Δοκιμή\\1.cfg", backslashKept},
+        {"", false},
+        {"/srv/a\xEF\xBF\xBD.cfg", false},  // U+FFFD: a name the dialog could not decode
+        {W1251("/srv/Проверка.cfg"), false},
+        {"/srv/a\xED\xA0\x80.cfg", false},  // a surrogate
+        {"/srv/\xC0\xAF.cfg", false},       // an overlong "/"
+    };
+    for (const auto& [path, kept] : table)
+        EXPECT_EQ(PathKeptWhole(path), kept) << U8(path);
+}

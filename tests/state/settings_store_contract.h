@@ -76,6 +76,27 @@ inline void KeysAreIndependent(ISettingsStore& store)
     EXPECT_EQ(rb, "2");
 }
 
+// The configuration path reads back exactly as written, every character; one
+// stored as Windows-1251 text by an earlier version reads as the same path;
+// text that is not UTF-8 is no path and leaves the value alone.
+inline void PathsRoundTripWhole(ISettingsStore& store)
+{
+    const std::string key = TestKeyBase() + "\\Cfg";
+    for (const std::string path : {"C:\\Δοκιμή\\1.cfg", "C:\\Проверка\\№2.cfg", "/srv/試験/ü 😀.cfg", ""}) {
+        ASSERT_EQ(store.WriteRegPath(key, path), 0) << path;
+        std::string out = "x";
+        ASSERT_EQ(store.ReadRegPath(key, out), 0);
+        EXPECT_EQ(out, path);
+    }
+    ASSERT_EQ(store.WriteRegString(key, W1251("C:\\Проверка\\1.cfg")), 0);
+    std::string out;
+    ASSERT_EQ(store.ReadRegPath(key, out), 0);
+    EXPECT_EQ(out, "C:\\Проверка\\1.cfg");
+    EXPECT_EQ(store.WriteRegPath(key, W1251("C:\\Щит.cfg")), -1);
+    ASSERT_EQ(store.ReadRegPath(key, out), 0);
+    EXPECT_EQ(out, "C:\\Проверка\\1.cfg");
+}
+
 }  // namespace kestrel::contract
 
 #define KESTREL_SETTINGS_STORE_CONTRACT_TESTS(Suite)                                                        \
@@ -103,4 +124,9 @@ inline void KeysAreIndependent(ISettingsStore& store)
     {                                                                                                      \
         auto s = ::kestrel::contract::MakeStoreUnderTest();                                                \
         ::kestrel::contract::KeysAreIndependent(*s);                                                       \
+    }                                                                                                      \
+    TEST(Suite, PathsRoundTripWhole)                                                                       \
+    {                                                                                                      \
+        auto s = ::kestrel::contract::MakeStoreUnderTest();                                                \
+        ::kestrel::contract::PathsRoundTripWhole(*s);                                                      \
     }

@@ -92,3 +92,22 @@ TEST(RegistrySettingsStoreLayout, ValueWrittenByOthersIsRead)
     EXPECT_EQ(out, "kept");
     RegCloseKey(h);
 }
+
+// The configuration path is a REG_SZ of its own UTF-16, every character kept.
+TEST(RegistrySettingsStoreLayout, PathIsItsOwnUtf16)
+{
+    const std::pair<std::string, std::wstring> table[] = {
+        {"C:\\Δοκιμή\\1.cfg", L"C:\\\x0394\x03BF\x03BA\x03B9\x03BC\x03AE\\1.cfg"},
+        {"C:\\試験\\é.cfg", L"C:\\\x8A66\x9A13\\\x00E9.cfg"},
+    };
+    auto store = MakeUserSettingsStore();
+    const std::wstring wkey = BaseW() + L"\\Path";
+    for (const auto& [utf8, wide] : table) {
+        ASSERT_EQ(store->WriteRegPath(Base() + "\\Path", utf8), 0) << utf8;
+        wchar_t buf[256] = {};
+        DWORD size = sizeof buf;
+        EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, wkey.c_str(), wkey.c_str(), RRF_RT_REG_SZ, nullptr, buf, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(std::wstring(buf), wide) << utf8;
+    }
+}

@@ -12,7 +12,12 @@
 #include "link/SerialDeviceOs.h"
 #include "state/Cp1251.h"
 #include "state/FileIo.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+
+#include "state/WinText.h"
+#else
 #include "state/SettingsStoreFile.h"
 #endif
 
@@ -33,6 +38,13 @@ constexpr const char* kUsage =
     "or FILE.old-N (a readable one), N = 1, 2, ...: the first free name.\n"
     "exit status: 0 ok, 1 bad or unreadable file (or one that cannot be written), 2 bad usage\n";
 
+// A file named on the command line (UTF-8; on Linux the name's bytes) as
+// the OS takes it: UTF-16 on Windows, the same bytes elsewhere.
+std::filesystem::path FilePath(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 std::string ShowPath(const std::filesystem::path& p)
 {
     const std::u8string s = p.u8string();
@@ -51,7 +63,7 @@ bool Load(const std::string& file, std::vector<TCbSettings>& cbs, std::vector<Co
           std::size_t& size, std::ostream& err)
 {
     std::string bytes;
-    switch (ReadWholeFile(std::filesystem::path(file), bytes, kMaxConfigFileBytes)) {
+    switch (ReadWholeFile(FilePath(file), bytes, kMaxConfigFileBytes)) {
     case ReadFileResult::Ok:
         break;
     case ReadFileResult::CannotOpen:
@@ -93,7 +105,7 @@ int CmdShow(const std::string& file, std::ostream& out, std::ostream& err)
 int CmdNew(const std::string& file, int cbs, std::ostream& out, std::ostream& err)
 {
     const std::string image = SerializeConfig(NewConfiguration(cbs));
-    const std::filesystem::path path(file);
+    const std::filesystem::path path = FilePath(file);
     const TKeptCopy kept = KeepCopyBeforeReplacing(path);
     if (kept.result == KeepCopyResult::Failed) {
         err << "kestrel-cfg: " << file << ": left as it is, since no copy of it could be kept: " << kept.reason
@@ -352,6 +364,31 @@ int CmdPorts(ISettingsStore*, std::ostream&, std::ostream& err)
 
 }  // namespace
 
+bool ProgramArgs(int argc, char** argv, std::vector<std::string>& args)
+{
+    args.clear();
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int n = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide)
+        return false;
+    bool ok = true;
+    for (int i = 1; i < n && ok; ++i) {
+        std::string utf8;
+        ok = Utf8FromWide(wide[i], utf8);
+        args.push_back(std::move(utf8));
+    }
+    LocalFree(wide);
+    return ok;
+#else
+    if (argc > 1)
+        args.assign(argv + 1, argv + argc);
+    return true;
+#endif
+}
+
 int ParsePortName(const std::string& name)
 {
     if (name.size() < 4 || name.size() > 6)
@@ -418,6 +455,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     const std::string& cmd = plain[0];
     const std::string& file = plain[1];
+#ifdef _WIN32
+    // Windows names are UTF-16: text that is not UTF-8 names none of them.
+    if (!IsUtf8(file))
+        return UsageError("the file name is not UTF-8 text", err);
+#endif
     if (haveCbs && cmd != "new")
         return UsageError("--cbs belongs to new", err);
     if (cmd == "show")

@@ -30,6 +30,13 @@ constexpr int kExitUsage = 2;
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         ISettingsStore* store = nullptr);
 
+// The program's arguments without its name, as Run takes them: UTF-8 (on
+// Linux argv's bytes as they are). On Windows the narrow argv is in the ANSI
+// code page, which lacks most characters a file name may hold, so they come
+// from the wide command line; false when one has no UTF-8 (an unpaired
+// surrogate).
+bool ProgramArgs(int argc, char** argv, std::vector<std::string>& args);
+
 // "COMn" (any case), n 1..255 -> n; else 0.
 int ParsePortName(const std::string& name);
 

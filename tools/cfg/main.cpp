@@ -6,6 +6,10 @@
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    if (!kestrel::cfgtool::ProgramArgs(argc, argv, args)) {
+        std::cerr << "kestrel-cfg: an argument holds characters that no file name can carry\n";
+        return kestrel::cfgtool::kExitUsage;
+    }
     return kestrel::cfgtool::Run(args, std::cout, std::cerr);
 }

@@ -13,6 +13,7 @@
 
 #include "journal/JournalRows.h"
 #include "monitor/PostRequest.h"
+#include "monitor/ui/DialogPath.h"
 #include "monitor/ui/FileTypes.h"
 #include "monitor/ui/MainForm.h"
 #include "monitor/ui/QtText.h"
@@ -153,7 +154,8 @@ bool THistoryForm::ChooseExportFile(std::string& path)
     dialog.selectFile("*.txt");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    path = dialog.selectedFiles().first().toUtf8().toStdString();
+    // Empty for a name that cannot be told back to the OS: the export refuses it.
+    path = PathFromDialog(dialog.selectedFiles().first());
     return true;
 }
 

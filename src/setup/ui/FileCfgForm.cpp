@@ -9,11 +9,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "monitor/ui/DialogPath.h"
 #include "monitor/ui/FileTypes.h"
 #include "monitor/ui/QtText.h"
 #include "setup/CfgActions.h"
+#include "state/Access.h"
 #include "state/ConfigFile.h"
-#include "state/Cp1251.h"
+#include "state/FileIo.h"
 
 namespace kestrel {
 
@@ -35,7 +37,7 @@ bool RunDialog(QWidget* owner, bool save, std::string& path)
     dlg.selectFile(save ? Q(path) : QStringLiteral("*.cfg"));
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return false;
-    path = QDir::toNativeSeparators(dlg.selectedFiles().first()).toStdString();
+    path = PathFromDialog(QDir::toNativeSeparators(dlg.selectedFiles().first()));
     return true;
 }
 
@@ -86,7 +88,7 @@ bool TFileCfgForm::ChooseSave(std::string& path)
 void TFileCfgForm::Message(const std::string& text, const std::string& caption, PromptIcon icon)
 {
     if (MessageHook) {
-        MessageHook(text);
+        MessageHook(text, caption);
         return;
     }
     QMessageBox box(icon == PromptIcon::Error ? QMessageBox::Critical : QMessageBox::Warning, Q(caption), Q(text),
@@ -99,8 +101,12 @@ void TFileCfgForm::bbFindClick()
     std::string chosen;
     if (!ChooseOpen(chosen))
         return;
+    if (!PathKeptWhole(chosen)) {
+        Message(kMsgPathNotKept, cfg_text::kAttention, PromptIcon::Warning);
+        return;
+    }
     const Text previous = state_.CfgFilePath;
-    state_.CfgFilePath = W1251(chosen);
+    state_.CfgFilePath = chosen;
     // The reader commits nothing from a file it cannot read whole.
     if (ReadConfigFile(state_) != 0) {
         state_.CfgFilePath = previous;
@@ -114,10 +120,15 @@ void TFileCfgForm::bbFindClick()
 
 void TFileCfgForm::bbSaveAsClick()
 {
-    std::string chosen = U8(state_.CfgFilePath);
+    std::string chosen = state_.CfgFilePath;
     if (!ChooseSave(chosen))
         return;
-    state_.CfgFilePath = W1251(chosen);
+    // The next save would go to another file: keep the path in use.
+    if (!PathKeptWhole(chosen)) {
+        Message(kMsgPathNotKept, cfg_text::kAttention, PromptIcon::Warning);
+        return;
+    }
+    state_.CfgFilePath = chosen;
     Edit1->setText(Q(chosen));
 }
 

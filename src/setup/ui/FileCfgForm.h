@@ -21,14 +21,15 @@ public:
     TFileCfgForm(TGlobalState& state, std::function<void()> loaded, QWidget* parent = nullptr);
 
     // The dialogs and the message; virtual so tests can answer them. Paths
-    // in UTF-8.
+    // in UTF-8, as CfgFilePath holds them; a chosen path that cannot be kept
+    // whole is refused with a message and changes nothing.
     virtual bool ChooseOpen(std::string& path);
     virtual bool ChooseSave(std::string& path);
     virtual void Message(const std::string& text, const std::string& caption, PromptIcon icon);
 
     // Tests answer the dialogs and see the message here instead.
     std::function<bool(bool save, std::string& path)> ChooseHook;
-    std::function<void(const std::string& text)> MessageHook;
+    std::function<void(const std::string& text, const std::string& caption)> MessageHook;
 
     QLineEdit* Edit1 = nullptr;
     QPushButton* bbFind = nullptr;

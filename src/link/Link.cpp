@@ -70,6 +70,12 @@ void TLink::Log(const std::string& utf8)
         hooks_.LogLine(utf8);
 }
 
+void TLink::Log(const char* utf8)
+{
+    if (Logging())
+        hooks_.LogLine(utf8);
+}
+
 uint8_t TLink::CheckSum(std::span<const uint8_t> bytes)
 {
     uint32_t s = 0;
@@ -118,10 +124,12 @@ uint32_t TLink::PostWriteWaitMs(int32_t speed, uint32_t basis, bool pollWait)
 
 std::string TLink::HexBytes(std::span<const uint8_t> bytes)
 {
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string s;
     s.reserve(bytes.size() * 4);
     for (uint8_t b : bytes) {
-        s += Hex2(b);
+        s += kDigits[b >> 4];
+        s += kDigits[b & 0x0F];
         s += "; ";
     }
     return s;
@@ -319,7 +327,7 @@ int TLink::Judge(TCbData& rec, const TExchangePlan& plan, const ValidHandler& on
         const size_t got = ReadInto(rec, buf_.data(), 4, failed);
         if (got == 0) {
             Log(kNoAnswer);
-        } else {
+        } else if (Logging()) {
             Log(kReceived);
             Log(HexBytes({buf_.data(), got}));
         }
@@ -345,8 +353,11 @@ int TLink::ReadFirst(TCbData& rec, size_t n, size_t& got)
         Log(kNoAnswer);
         return -6;
     }
-    Log(kReceived);
-    Log(HexBytes({buf_.data(), got}));
+    // The log lines are built only for an open console: every answer passes here.
+    if (Logging()) {
+        Log(kReceived);
+        Log(HexBytes({buf_.data(), got}));
+    }
     if (failed) {
         Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
         return -4;
@@ -376,7 +387,8 @@ int TLink::JudgeLinkStatus(TCbData& rec, const TExchangePlan& plan, const ValidH
     }
     // From the second byte to the third-last.
     const uint8_t sum = CheckSum({buf_.data() + 1, got - 3});
-    Log("Контрольная сумма: " + Hex2(sum) + ";");
+    if (Logging())
+        Log("Контрольная сумма: " + Hex2(sum) + ";");
     if (sum != buf_[3] || buf_[4] != 0x16) {
         Log(plan.BadText);
         return -5;
@@ -449,7 +461,8 @@ int TLink::ReadBody(TCbData& rec, const TExchangePlan& plan, const ValidHandler&
             Log(kNoAnswer);
         return -6;
     }
-    Log(HexBytes({buf_.data(), got}));
+    if (Logging())
+        Log(HexBytes({buf_.data(), got}));
     if (failed) {
         Log("Ошибка получения данных; Код ошибки: " + CodeText(port_.GetLastError()));
         return -4;
@@ -461,7 +474,8 @@ int TLink::ReadBody(TCbData& rec, const TExchangePlan& plan, const ValidHandler&
         return -5;
     }
     const uint8_t sum = CheckSum({buf_.data(), got - 2});
-    Log("Контрольная сумма: " + Hex2(sum) + ";");
+    if (Logging())
+        Log("Контрольная сумма: " + Hex2(sum) + ";");
     if (sum != buf_[got - 2]) {
         Log(plan.BadText);
         return -5;

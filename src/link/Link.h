@@ -48,8 +48,10 @@ struct TExchangePlan {
     uint32_t ExtraWaitMs = 0;            // sleeps after the wait (stop-clock: 20)
     TProfile Profile = TProfile::Acknowledge;
     size_t ReadLength = 5;               // first read of Acknowledge-type profiles
-    std::string BadText;                 // bad-acknowledge or check-sum text (UTF-8)
-    std::string ExceptionText = "Ошибка выполнения команды.";
+    // Fixed texts (UTF-8), not strings: a plan is made for every exchange
+    // and is logged only when something goes wrong.
+    const char* BadText = "";            // bad-acknowledge or check-sum text
+    const char* ExceptionText = "Ошибка выполнения команды.";
     TDataOrNothingKind Kind = TDataOrNothingKind::Journal;
     // Data bytes (after C, A, CI) the command reads; a shorter answer is
     // rejected with -5 and nothing is stored.
@@ -86,6 +88,8 @@ public:
 
     // The traffic log: one line to the console, only while it is open.
     void Log(const std::string& utf8);
+    // A fixed text becomes a string only when it is logged.
+    void Log(const char* utf8);
     bool Logging() const;
 
     TGlobalState& State() { return state_; }

@@ -23,14 +23,14 @@ std::string Hex2(unsigned v)
 uint8_t ReadC(bool fcb) { return fcb ? 0x7B : 0x5B; }
 uint8_t SendC(bool fcb) { return fcb ? 0x73 : 0x53; }
 
-TExchangePlan Plan(std::vector<uint8_t> frame, uint32_t basis, TProfile profile, size_t readLen, std::string bad)
+TExchangePlan Plan(std::vector<uint8_t> frame, uint32_t basis, TProfile profile, size_t readLen, const char* bad)
 {
     TExchangePlan s;
     s.Frame = std::move(frame);
     s.WaitBasis = basis;
     s.Profile = profile;
     s.ReadLength = readLen;
-    s.BadText = std::move(bad);
+    s.BadText = bad;
     return s;
 }
 
@@ -270,7 +270,7 @@ int TCbProtocol::ReqClearJournal(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Plan(TLink::LongFrame(0x44, rec->Address, 0x44), 25, TProfile::NoReplyRead, 4, {});
+    auto s = Plan(TLink::LongFrame(0x44, rec->Address, 0x44), 25, TProfile::NoReplyRead, 4, "");
     s.FailFlag = &TCbData::ClearJournalError;
     return link_.Exchange(cb, s);
 }
@@ -373,15 +373,15 @@ int TCbProtocol::ReqWriteFuncTable(int32_t cb, int mode)
     const TCbData* rec = state_.Cb(cb);
     if (!rec || mode < 0 || mode > 3)
         return -2;
-    std::vector<uint8_t> data;
+    // On the stack: the write-all repeats this up to 100 times a table.
+    uint8_t data[6];
     for (int k = 0; k < 4; ++k)
-        data.push_back(static_cast<uint8_t>(~state_.CmdData[k].load()));
-    if (mode == 3) {
-        data.push_back(state_.CmdData[4]);
-        data.push_back(state_.CmdData[5]);
-    }
+        data[k] = static_cast<uint8_t>(~state_.CmdData[k].load());
+    data[4] = state_.CmdData[4];
+    data[5] = state_.CmdData[5];
+    const std::span<const uint8_t> sent(data, mode == 3 ? 6 : 4);
     const uint8_t c = SendC(state_.Fcb.load() != 0);
-    return link_.Exchange(cb, Plan(TLink::LongFrame(c, rec->Address, static_cast<uint8_t>(0x2C + 4 * mode), data), 25,
+    return link_.Exchange(cb, Plan(TLink::LongFrame(c, rec->Address, static_cast<uint8_t>(0x2C + 4 * mode), sent), 25,
                                    TProfile::WriteAcknowledge, 7, kSumBadDot));
 }
 
@@ -548,9 +548,9 @@ int TCbProtocol::ReqWriteUirSegment(int32_t cb, int segment, bool fcb)
     if (!rec)
         return -2;
     PackUirSegment(cb, segment);
-    std::vector<uint8_t> data{static_cast<uint8_t>(4 * segment)};
+    uint8_t data[9] = {static_cast<uint8_t>(4 * segment)};
     for (int i = 1; i <= 8; ++i)
-        data.push_back(state_.CmdData[i]);
+        data[i] = state_.CmdData[i];
     auto s = Plan(TLink::LongFrame(SendC(fcb), rec->Address, 0x40, data), 25, TProfile::WriteAcknowledge, 7,
                   kSumBadDot);
     s.FailFlag = &TCbData::UirWriteError;
@@ -633,9 +633,9 @@ int TCbProtocol::ReqWriteClock(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    std::vector<uint8_t> data;
+    uint8_t data[6];
     for (int i = 0; i < 6; ++i)
-        data.push_back(state_.CmdData[i]);
+        data[i] = state_.CmdData[i];
     auto s = Plan(TLink::LongFrame(SendC(state_.Fcb.load() != 0), rec->Address, 0x3C, data), 25,
                   TProfile::WriteAcknowledge, 7, kSumBadDot);
     s.FailFlag = &TCbData::ClockWriteError;
@@ -647,7 +647,7 @@ int TCbProtocol::ReqStopClock(int32_t cb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    auto s = Plan(TLink::LongFrame(0x44, rec->Address, 0x54), 9, TProfile::NoReply, 0, {});
+    auto s = Plan(TLink::LongFrame(0x44, rec->Address, 0x54), 9, TProfile::NoReply, 0, "");
     s.ExtraWaitMs = 20;
     return link_.Exchange(cb, s);
 }

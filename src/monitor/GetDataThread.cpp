@@ -123,12 +123,14 @@ void TGetDataThread::Visit()
         if (AutoPoll(index, *cb) == VisitEnd::KeepOpen)
             return;
     } else if (link_.IsKnownCode(code)) {
+        // Taken also when the console drops the request, so nothing of it
+        // is left for the next one.
+        const TRequestData data = cb->TakeRequestData();
         if (!console) {
-            // The bit the poster staged goes with its request, whatever an
-            // event cycle did to the global one since.
-            const int8_t fcb = cb->RequestFcb.exchange(-1);
-            if (fcb >= 0)
-                state_.Fcb = static_cast<uint8_t>(fcb);
+            // The data the poster staged go with its request, whatever ran
+            // on the globals since (an event cycle's bit, the write-all's
+            // scratch bytes, the console).
+            state_.ApplyRequestData(data);
             if (code == kReqEventCycle)
                 link_.RunEventCycle(index, StopCheck());
             else

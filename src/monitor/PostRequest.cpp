@@ -62,8 +62,8 @@ PostResult PostRequestAndWait(TGlobalState& state, IWaitUi& ui, const PostArgs& 
         if (cb->Request.load() == 0) {
             if (args.ErrorFlag != nullptr)
                 (cb->*args.ErrorFlag) = 0;
-            // Staged before the code: the thread reads it after the code.
-            cb->RequestFcb = args.Fcb;
+            // Staged before the code: the thread reads them after the code.
+            cb->StageRequestData(args.Data);
             int32_t expected = 0;
             if (cb->Request.compareExchange(expected, args.Code))
                 break;

@@ -71,9 +71,9 @@ struct PostArgs {
     Flag TCbData::*ErrorFlag = nullptr;
     std::string ErrorText = "Ошибка выполнения команды";
     std::string ErrorCaption = "Внимание!";
-    // The frame-count bit (0 or 1) the thread sets just before it runs the
-    // request; -1: the global Fcb as the thread finds it.
-    int8_t Fcb = -1;
+    // CmdData bytes, UIR segment and frame-count bit of the request: the
+    // thread puts them into the globals just before it runs the request.
+    TRequestData Data;
 
     // Code with its own error flag (ErrorFlagFor) and the usual message.
     static PostArgs Standard(int32_t code, uint32_t pauseMs = 100);

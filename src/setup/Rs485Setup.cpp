@@ -69,13 +69,6 @@ std::string Rs485SelectionError(const TRs485Selection& s, int32_t cbCount)
 
 namespace {
 
-void Stage(TGlobalState& state, std::initializer_list<uint8_t> bytes)
-{
-    size_t i = 0;
-    for (uint8_t b : bytes)
-        state.CmdData[i++] = b;
-}
-
 uint8_t Bcd(int v)
 {
     return static_cast<uint8_t>(((v / 10) << 4) | (v % 10));
@@ -83,50 +76,59 @@ uint8_t Bcd(int v)
 
 }  // namespace
 
-int32_t Rs485StageCommand(TGlobalState& state, const TRs485Selection& s)
+TRs485Command Rs485StageCommand(TGlobalState& state, const TRs485Selection& s)
 {
-    state.Fcb = s.Fcb ? 1 : 0;
-    state.UirSegment = static_cast<uint8_t>(s.Segment < 0 ? 0 : s.Segment);
+    TRs485Command c;
+    c.Data.Fcb = s.Fcb ? 1 : 0;
+    c.Data.UirSegment = static_cast<int16_t>(s.Segment < 0 ? 0 : s.Segment);
+    auto with = [&c](int32_t code, std::initializer_list<uint8_t> bytes) {
+        const TRequestData d = TRequestData::Bytes(bytes);
+        c.Data.CmdData = d.CmdData;
+        c.Data.CmdDataCount = d.CmdDataCount;
+        c.Code = code;
+        return c;
+    };
     const int mode = (s.Mode >= 0 && s.Mode < 4) ? s.Mode : 0;
+    const int32_t writeTable = ReqWriteFuncTableNoMtz + mode;
     switch (s.Command) {
-    case 0: return ReqResetLink;
-    case 1: return ReqReadJournalRecord;
-    case 2: return ReqReadFuncTableNoMtz + mode;
-    case 3: return ReqResetFcb;
-    case 4: return ReqReadClock;
-    case 5: return ReqReadUirSegment;
-    case 6: return ReqClearJournal;
+    case 0: return with(ReqResetLink, {});
+    case 1: return with(ReqReadJournalRecord, {});
+    case 2: return with(ReqReadFuncTableNoMtz + mode, {});
+    case 3: return with(ReqResetFcb, {});
+    case 4: return with(ReqReadClock, {});
+    case 5: return with(ReqReadUirSegment, {});
+    case 6: return with(ReqClearJournal, {});
     case 7:
         switch (mode) {
-        case 0: Stage(state, {0xC7, 0xC7, 0xFF, 0xFF}); break;
-        case 1: Stage(state, {0xC6, 0xC6, 0xC6, 0xC1}); break;
-        case 2: Stage(state, {0xC1, 0xC1, 0xC6, 0xC1}); break;
+        case 0: return with(writeTable, {0xC7, 0xC7, 0xFF, 0xFF});
+        case 1: return with(writeTable, {0xC6, 0xC6, 0xC6, 0xC1});
+        case 2: return with(writeTable, {0xC1, 0xC1, 0xC6, 0xC1});
         default:
-            Stage(state, {0xC7, 0xC7, 0xC6, 0xC1, static_cast<uint8_t>(s.Urov + 1),
-                          static_cast<uint8_t>(s.Mtz)});
-            break;
+            return with(writeTable, {0xC7, 0xC7, 0xC6, 0xC1, static_cast<uint8_t>(s.Urov + 1),
+                                     static_cast<uint8_t>(s.Mtz)});
         }
-        return ReqWriteFuncTableNoMtz + mode;
-    case 8: return ReqWriteClock;
-    case 9: return ReqWriteUirSegment;
-    case 10: return ReqResetCb;
-    case 11: Stage(state, {1}); return ReqSetAddress;
-    case 12: Stage(state, {0}); return ReqSetSpeed;
-    case 13: return ReqLinkStatus;
+    case 8: return with(ReqWriteClock, {});
+    case 9: return with(ReqWriteUirSegment, {});
+    case 10: return with(ReqResetCb, {});
+    case 11: return with(ReqSetAddress, {1});
+    case 12: return with(ReqSetSpeed, {0});
+    case 13: return with(ReqLinkStatus, {});
     case 14:
         if (TCbData* cur = state.Current())
             cur->NewEventCount = 0;
-        return ReqPollEvent;
-    case 15: return ReqEventCycle;
-    case 16: return ReqStopClock;
-    default: return 0;
+        return with(ReqPollEvent, {});
+    case 15: return with(ReqEventCycle, {});
+    case 16: return with(ReqStopClock, {});
+    default: return with(0, {});
     }
 }
 
-void Rs485StageClock(TGlobalState& state, const TRs485DateTime& t)
+void Rs485StageClock(TRs485Command& command, const TRs485DateTime& t)
 {
-    Stage(state, {Bcd(t.Second), Bcd(t.Minute), Bcd(t.Hour), Bcd(t.DayIndex + 1),
-                  Bcd(t.MonthIndex + 1), Bcd(t.YearIndex + 7)});
+    const TRequestData d = TRequestData::Bytes({Bcd(t.Second), Bcd(t.Minute), Bcd(t.Hour), Bcd(t.DayIndex + 1),
+                                                Bcd(t.MonthIndex + 1), Bcd(t.YearIndex + 7)});
+    command.Data.CmdData = d.CmdData;
+    command.Data.CmdDataCount = d.CmdDataCount;
 }
 
 int Rs485FirstUirEntry(int segment)
@@ -140,13 +142,21 @@ int Rs485FirstUirEntry(int segment)
 
 int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, int32_t code)
 {
+    TRs485Command c;
+    c.Code = code;
+    return Rs485Run(proto, state, cb, c);
+}
+
+int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, const TRs485Command& command)
+{
     const int opened = proto.OpenPortForCb(cb);
     TCbData* rec = state.Cb(cb);
     if (rec == nullptr || rec->LastPortError.load() != 0 || opened < 0) {
         proto.ClosePortForCb(cb);
         return opened < 0 ? opened : -6;
     }
-    const int result = proto.Dispatch(cb, code);
+    state.ApplyRequestData(command.Data);
+    const int result = proto.Dispatch(cb, command.Code);
     proto.ClosePortForCb(cb);
     return result;
 }

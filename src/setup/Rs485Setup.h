@@ -1,6 +1,6 @@
 #pragma once
 // The service console's logic without widgets: its command list, the checks
-// of the selections, the staging of Fcb, UirSegment and CmdData, and one
+// of the selections, the data of each command (Fcb, UirSegment, CmdData), and one
 // command run on the port of the selected block through the dispatcher.
 #include <cstdint>
 #include <filesystem>
@@ -43,26 +43,34 @@ constexpr const char* kRs485WarningCaption = "Внимание";
 constexpr int kRs485ItemWriteClock = 8;
 constexpr int kRs485ItemWriteUir = 9;
 
-// Writes Fcb, UirSegment, CmdData (and for the single poll the NewEventCount
-// of the block at CurrentCb) for an item and returns the request code to
-// dispatch. Items 8 and 9 stage only Fcb and UirSegment: their data come
-// from their dialogs.
-int32_t Rs485StageCommand(TGlobalState& state, const TRs485Selection& s);
+// A console command: its request code and the data it goes with.
+struct TRs485Command {
+    int32_t Code = 0;
+    TRequestData Data;
+};
+
+// The command of an item: code, Fcb, UirSegment and CmdData (and for the
+// single poll it clears the NewEventCount of the block at CurrentCb). Items
+// 8 and 9 carry only Fcb and the segment: their data come from their
+// dialogs. Nothing reaches the globals until Rs485Run.
+TRs485Command Rs485StageCommand(TGlobalState& state, const TRs485Selection& s);
 
 // The clock write's CmdData from the date/time dialog's list indices.
 struct TRs485DateTime {
     int Second = 0, Minute = 0, Hour = 0;
     int DayIndex = 0, MonthIndex = 0, YearIndex = 0;  // year list starts at 2007
 };
-void Rs485StageClock(TGlobalState& state, const TRs485DateTime& t);
+void Rs485StageClock(TRs485Command& command, const TRs485DateTime& t);
 
 // The UIR list entry selected for a segment in the UIR setup window
 // (-1: none, for segment 11).
 int Rs485FirstUirEntry(int segment);
 
-// Opens the port of the block, runs `code` through the dispatcher and closes
-// the port. A failed open stops before anything is sent (its reason is
-// already in the traffic log); the result is then the open's (or -6).
+// Opens the port of the block, puts the command's data into the globals,
+// runs its code through the dispatcher and closes the port. A failed open
+// stops before anything is sent (its reason is already in the traffic log);
+// the result is then the open's (or -6).
+int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, const TRs485Command& command);
 int Rs485Run(TCbProtocol& proto, TGlobalState& state, int32_t cb, int32_t code);
 
 // The log as its file holds it: UTF-8 with a byte-order mark, every line

@@ -76,16 +76,12 @@ int YearItemFor(int year)
     return year - kFirstYear;
 }
 
-bool PackClock(TGlobalState& state, const TClockChoice& c)
+bool PackClock(TRequestData& data, const TClockChoice& c)
 {
     if (c.YearItem < 0 || c.YearItem >= kYearItems)
         return false;
-    state.CmdData[0] = ToBcd(c.Second);
-    state.CmdData[1] = ToBcd(c.Minute);
-    state.CmdData[2] = ToBcd(c.Hour);
-    state.CmdData[3] = ToBcd(c.DayItem + 1);
-    state.CmdData[4] = ToBcd(c.MonthItem + 1);
-    state.CmdData[5] = ToBcd(c.YearItem + 7);
+    data = TRequestData::Bytes({ToBcd(c.Second), ToBcd(c.Minute), ToBcd(c.Hour), ToBcd(c.DayItem + 1),
+                                ToBcd(c.MonthItem + 1), ToBcd(c.YearItem + 7)});
     return true;
 }
 
@@ -177,10 +173,12 @@ bool TSetupCbActions::SaveToFile(int32_t cb)
     return Save();
 }
 
-PostResult TSetupCbActions::Post(int32_t cb, int32_t code, uint32_t pauseMs, const char* waitText)
+PostResult TSetupCbActions::Post(int32_t cb, int32_t code, uint32_t pauseMs, const char* waitText,
+                                  const TRequestData& data)
 {
     PostArgs a = PostArgs::Standard(code, pauseMs);
     a.Cb = cb;
+    a.Data = data;
     if (waitText)
         a.WaitText = waitText;
     return post_(a);
@@ -208,9 +206,10 @@ PostResult TSetupCbActions::ReadClock(int32_t cb) { return Post(cb, kReqReadCloc
 
 PostResult TSetupCbActions::WriteClock(int32_t cb, const TClockChoice& c)
 {
-    if (!PackClock(state_, c))
+    TRequestData data;
+    if (!PackClock(data, c))
         return {};
-    return Post(cb, kReqWriteClock, 100, nullptr);
+    return Post(cb, kReqWriteClock, 100, nullptr, data);
 }
 
 bool TSetupCbActions::FactoryConfig(int32_t cb)
@@ -225,8 +224,11 @@ bool TSetupCbActions::FactoryConfig(int32_t cb)
     w.Cb = cb;
     w.WaitText = t::kWaitWrite;
     w.ErrorText = t::kWriteToCbFailed;
+    // A block that is not served takes no request: the record keeps the
+    // factory values and the window shows them, as after a write that
+    // changed nothing.
     const PostResult wr = post_(w);
-    if (wr.Status != PostStatus::Done)
+    if (wr.Status == PostStatus::Failed)
         return false;
     PostArgs r = PostArgs::Standard(kReqReadAllFuncTables, 100);
     r.Cb = cb;
@@ -258,16 +260,14 @@ PostResult TSetupCbActions::SetDeviceAddress(int32_t cb, int item)
 {
     if (!view_.AskYesNo(t::kAddrQuestion, t::kQuestionCaption, PromptIcon::Warning))
         return {};
-    state_.CmdData[0] = static_cast<uint8_t>(item + 1);
-    return Post(cb, kReqSetAddress, 0, nullptr);
+    return Post(cb, kReqSetAddress, 0, nullptr, TRequestData::Bytes({static_cast<uint8_t>(item + 1)}));
 }
 
 PostResult TSetupCbActions::SetDeviceSpeed(int32_t cb, int speedItem)
 {
     if (!view_.AskYesNo(t::kSpeedQuestion, t::kQuestionCaption, PromptIcon::Warning))
         return {};
-    state_.CmdData[0] = static_cast<uint8_t>(speedItem == 1 ? 1 : 0);
-    return Post(cb, kReqSetSpeed, 0, nullptr);
+    return Post(cb, kReqSetSpeed, 0, nullptr, TRequestData::Bytes({static_cast<uint8_t>(speedItem == 1 ? 1 : 0)}));
 }
 
 }  // namespace kestrel

@@ -80,8 +80,8 @@ struct TClockChoice {
     int MonthItem = 0, DayItem = 0, Hour = 0, Minute = 0, Second = 0;
 };
 // CmdData 0..5 for the clock write: second, minute, hour, day, month,
-// year - 2000, all packed BCD. false (nothing written) without a valid year.
-bool PackClock(TGlobalState& state, const TClockChoice& c);
+// year - 2000, all packed BCD. false (nothing staged) without a valid year.
+bool PackClock(TRequestData& data, const TClockChoice& c);
 
 // The sixteen function bytes as the editor holds them: [k][m].
 using TFuncBytes = std::array<std::array<uint8_t, 4>, 4>;
@@ -129,8 +129,9 @@ public:
     PostResult ReadClock(int32_t cb);
     PostResult WriteClock(int32_t cb, const TClockChoice& c);
     // "Установить": MtzWait 1, UROV 500 ms, all tables 0, written to the
-    // block and read back; the file is not written. true when the write
-    // succeeded (the tables were then read back).
+    // block and read back; the file is not written. true when the record
+    // took the values and the write did not fail (the tables were then read
+    // back; a block that is not served takes no request): show them.
     bool FactoryConfig(int32_t cb);
 
     // The dialogs' confirmed results, taken over by the window's timer.
@@ -146,7 +147,7 @@ public:
     bool Save();
 
 private:
-    PostResult Post(int32_t cb, int32_t code, uint32_t pauseMs, const char* waitText);
+    PostResult Post(int32_t cb, int32_t code, uint32_t pauseMs, const char* waitText, const TRequestData& data = {});
 
     TGlobalState& state_;
     ISetupCbView& view_;

@@ -146,11 +146,11 @@ void TSetupUirActions::Refresh()
 
 bool TSetupUirActions::Gate() { return !NeedAccess || view_.AccessGate(); }
 
-PostResult TSetupUirActions::Post(int32_t cb, int32_t code, const char* waitText, int8_t fcb)
+PostResult TSetupUirActions::Post(int32_t cb, int32_t code, const char* waitText, const TRequestData& data)
 {
     PostArgs a = PostArgs::Standard(code, kSetupUirPauseMs);
     a.Cb = cb;
-    a.Fcb = fcb;
+    a.Data = data;
     a.WaitText = waitText;
     return post_(a);
 }
@@ -188,9 +188,10 @@ void TSetupUirActions::WriteSegment()
         return;
     if (TCbData* rec = Record(cb))
         rec->UirWriteError = 0;
-    state_.UirSegment = static_cast<uint8_t>(UirSegmentOf(number));
-    state_.Fcb = 1;
-    Post(cb, kReqWriteUirSegmentCode, kWriteWait, 1);
+    TRequestData data;
+    data.UirSegment = static_cast<int16_t>(UirSegmentOf(number));
+    data.Fcb = 1;
+    Post(cb, kReqWriteUirSegmentCode, kWriteWait, data);
 }
 
 bool TSetupUirActions::BeginEdit(TUirEdit& preset)
@@ -285,10 +286,13 @@ void TSetupUirActions::FactoryConfig()
 
 void TSetupUirActions::WriteAndReadBack(int32_t cb)
 {
-    // A failed write is reported by the hand-over and skips the read.
-    if (Post(cb, kReqWriteUirConfigCode, setup_uir_text::kWriteWait).Status != PostStatus::Done)
+    // A failed write is reported by the hand-over and skips the read. A
+    // block that is not served takes no request: the change the records
+    // already hold is shown and saved, as after a request that changed
+    // nothing, instead of being lost at the next file read.
+    if (Post(cb, kReqWriteUirConfigCode, setup_uir_text::kWriteWait).Status == PostStatus::Failed)
         return;
-    if (Post(cb, kReqReadUirConfig, setup_uir_text::kReadWait).Status != PostStatus::Done)
+    if (Post(cb, kReqReadUirConfig, setup_uir_text::kReadWait).Status == PostStatus::Failed)
         return;
     if (cb_ == cb)
         Refresh();

@@ -147,7 +147,7 @@ public:
 private:
     TCbData* Record(int32_t cb) { return state_.Cb(cb); }
     bool Gate();
-    PostResult Post(int32_t cb, int32_t code, const char* waitText, int8_t fcb = -1);
+    PostResult Post(int32_t cb, int32_t code, const char* waitText, const TRequestData& data = {});
     bool Save();
 
     TGlobalState& state_;

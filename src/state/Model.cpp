@@ -34,6 +34,40 @@ TCbData::TCbData()
 {
 }
 
+TRequestData TRequestData::Bytes(std::initializer_list<uint8_t> bytes)
+{
+    TRequestData d;
+    for (uint8_t b : bytes) {
+        if (d.CmdDataCount >= kCmdDataSize)
+            break;
+        d.CmdData[d.CmdDataCount++] = b;
+    }
+    return d;
+}
+
+void TCbData::StageRequestData(const TRequestData& d)
+{
+    const uint8_t n = d.CmdDataCount > kCmdDataSize ? kCmdDataSize : d.CmdDataCount;
+    for (size_t i = 0; i < n; ++i)
+        RequestCmdData[i] = d.CmdData[i];
+    RequestCmdDataCount = n;
+    RequestUirSegment = d.UirSegment;
+    RequestFcb = d.Fcb;
+}
+
+TRequestData TCbData::TakeRequestData()
+{
+    TRequestData d;
+    d.CmdDataCount = RequestCmdDataCount.exchange(0);
+    if (d.CmdDataCount > kCmdDataSize)
+        d.CmdDataCount = kCmdDataSize;
+    for (size_t i = 0; i < d.CmdDataCount; ++i)
+        d.CmdData[i] = RequestCmdData[i];
+    d.UirSegment = RequestUirSegment.exchange(-1);
+    d.Fcb = RequestFcb.exchange(-1);
+    return d;
+}
+
 void TCbData::CountFailure()
 {
     const int32_t limit = FailLimit;
@@ -171,6 +205,16 @@ bool TGlobalState::EnsureAllocated(int32_t count)
         allocated_ = i + 1;
     }
     return true;
+}
+
+void TGlobalState::ApplyRequestData(const TRequestData& d)
+{
+    for (size_t i = 0; i < d.CmdDataCount && i < kCmdDataSize; ++i)
+        CmdData[i] = d.CmdData[i];
+    if (d.UirSegment >= 0)
+        UirSegment = static_cast<uint8_t>(d.UirSegment);
+    if (d.Fcb >= 0)
+        Fcb = static_cast<uint8_t>(d.Fcb != 0 ? 1 : 0);
 }
 
 void TGlobalState::ReleaseAll()

@@ -8,6 +8,7 @@
 // them, under RecordLock when whole records change (configuration read).
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,22 @@ constexpr int kMaxCbCount = 255;
 constexpr int kCmdDataSize = 9;
 
 using Flag = Atom<uint8_t>;
+
+// What a posted request needs besides its code: the CmdData bytes it sends,
+// the UIR segment and the frame-count bit. It travels with the request and
+// reaches the globals only on the thread, just before the request runs, so
+// nothing run in between (the write-all's own staging, another window's
+// request, the console) can change what this request sends.
+struct TRequestData {
+    std::array<uint8_t, kCmdDataSize> CmdData{};
+    uint8_t CmdDataCount = 0;  // leading bytes of CmdData staged; 0: none
+    int16_t UirSegment = -1;   // -1: the global UirSegment as it stands
+    int8_t Fcb = -1;           // -1: the global Fcb as it stands
+
+    // CmdData bytes 0.. (at most kCmdDataSize; the rest are dropped).
+    static TRequestData Bytes(std::initializer_list<uint8_t> bytes);
+    friend bool operator==(const TRequestData&, const TRequestData&) = default;
+};
 
 struct TUirData {
     Flag Present{0};
@@ -117,14 +134,24 @@ struct TCbData {
 
     // 0 = nothing posted; otherwise a request code posted by a window.
     Atom<int32_t> Request{0};
-    // The frame-count bit the posted request must go with, or -1: as the
-    // global Fcb stands. The thread's own event cycle flips the global bit,
-    // so a bit staged by a window before posting would not survive it.
+    // The posted request's data (TRequestData), staged by the poster before
+    // the code and taken by the thread after it. The thread's own event
+    // cycle flips the global Fcb and its write-all uses CmdData as scratch,
+    // so data staged in the globals by a window would not survive until the
+    // request's turn.
+    std::array<Atom<uint8_t>, kCmdDataSize> RequestCmdData{};
+    Atom<uint8_t> RequestCmdDataCount{0};
+    Atom<int16_t> RequestUirSegment{-1};
     Atom<int8_t> RequestFcb{-1};
 
     TCbData();
     TCbData(const TCbData&) = delete;
     TCbData& operator=(const TCbData&) = delete;
+
+    // Only the poster calls Stage (before writing the code); only the
+    // thread calls Take (after reading it), which leaves the slot's data empty.
+    void StageRequestData(const TRequestData& d);
+    TRequestData TakeRequestData();
 
     // Link bookkeeping.
     void CountFailure();
@@ -186,6 +213,9 @@ public:
     // Allocate records up to `count` (at most kMaxCbCount). Call under RecordLock.
     bool EnsureAllocated(int32_t count);
     int32_t Allocated() const { return allocated_; }
+    // A request's data into Fcb, UirSegment and CmdData, just before the
+    // request runs (the acquisition thread, the console's worker).
+    void ApplyRequestData(const TRequestData& d);
     // Drop every record (shutdown).
     void ReleaseAll();
     // The start-up's own marking: every UIR of the current CB present and numbered.
@@ -204,7 +234,9 @@ public:
     Atom<uint8_t> UirSegment{0};
     std::array<Atom<uint8_t>, kCmdDataSize> CmdData{};
     Text RegKeyCfg, RegKeyPassword;
-    Text CfgFilePath;
+    // UTF-8, whole as the operator chose it (not Windows-1251: a path may
+    // hold any character the file system does).
+    std::string CfgFilePath;
 
     // Held for whole-record changes (a configuration read commits under it)
     // and by the acquisition thread while it takes a CB's link settings.

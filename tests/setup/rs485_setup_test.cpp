@@ -25,12 +25,9 @@ struct Rig {
     }
 };
 
-std::vector<uint8_t> Staged(const TGlobalState& s, size_t n)
+std::vector<uint8_t> Staged(const TRs485Command& c)
 {
-    std::vector<uint8_t> v;
-    for (size_t i = 0; i < n; ++i)
-        v.push_back(s.CmdData[i]);
-    return v;
+    return std::vector<uint8_t>(c.Data.CmdData.begin(), c.Data.CmdData.begin() + c.Data.CmdDataCount);
 }
 
 TEST(Rs485Setup, EachMissingSelectionHasItsOwnMessage)
@@ -68,8 +65,9 @@ TEST(Rs485Setup, FunctionTableTestValuesPerMode)
     for (const Case& c : cases) {
         TGlobalState st;
         TRs485Selection s{0, 0, 7, c.mode, c.urov, c.mtz, false};
-        EXPECT_EQ(Rs485StageCommand(st, s), c.code);
-        EXPECT_EQ(Staged(st, c.bytes.size()), c.bytes) << "mode " << c.mode;
+        const TRs485Command cmd = Rs485StageCommand(st, s);
+        EXPECT_EQ(cmd.Code, c.code);
+        EXPECT_EQ(Staged(cmd), c.bytes) << "mode " << c.mode;
     }
     EXPECT_EQ(Rs485UrovTexts()[2], "150");
     EXPECT_EQ(Rs485UrovTexts().back(), "500");
@@ -81,25 +79,26 @@ TEST(Rs485Setup, CodesFcbSegmentAndFixedBytes)
     const int32_t codes[kRs485CommandCount] = {1, 2, 3, 7, 8, 9, 10, 11, 15, 16, 17, 18, 19, 20, 21, 106, 22};
     for (int item = 0; item < kRs485CommandCount; ++item) {
         TRs485Selection s{0, 4, item, 0, 9, 0, item % 2 == 1};
-        EXPECT_EQ(Rs485StageCommand(st, s), codes[item]) << item;
-        EXPECT_EQ(st.Fcb.load(), item % 2 == 1 ? 1 : 0);
-        EXPECT_EQ(st.UirSegment.load(), 4);
-        if (item == 11) {
-            EXPECT_EQ(st.CmdData[0].load(), 1);
+        const TRs485Command cmd = Rs485StageCommand(st, s);
+        EXPECT_EQ(cmd.Code, codes[item]) << item;
+        EXPECT_EQ(cmd.Data.Fcb, item % 2 == 1 ? 1 : 0);
+        EXPECT_EQ(cmd.Data.UirSegment, 4);
+        if (item == 11 || item == 12) {
+            EXPECT_EQ(Staged(cmd), (std::vector<uint8_t>{item == 11 ? uint8_t{1} : uint8_t{0}}));
         }
-        if (item == 12) {
-            EXPECT_EQ(st.CmdData[0].load(), 0);
-        }
+        // Nothing reaches the globals before the command runs.
+        EXPECT_EQ(st.UirSegment.load(), 0);
+        EXPECT_EQ(st.CmdData[0].load(), 0);
     }
     TRs485Selection read{0, 0, 2, 2, 9, 0, false};
-    EXPECT_EQ(Rs485StageCommand(st, read), ReqReadFuncTableMtz2);
+    EXPECT_EQ(Rs485StageCommand(st, read).Code, ReqReadFuncTableMtz2);
 }
 
 TEST(Rs485Setup, ClockInBcdAndFirstUirOfSegment)
 {
-    TGlobalState st;
-    Rs485StageClock(st, {59, 7, 23, 30, 11, 19});  // 31.12.2026 23:07:59
-    EXPECT_EQ(Staged(st, 6), (std::vector<uint8_t>{0x59, 0x07, 0x23, 0x31, 0x12, 0x26}));
+    TRs485Command cmd;
+    Rs485StageClock(cmd, {59, 7, 23, 30, 11, 19});  // 31.12.2026 23:07:59
+    EXPECT_EQ(Staged(cmd), (std::vector<uint8_t>{0x59, 0x07, 0x23, 0x31, 0x12, 0x26}));
     EXPECT_EQ(Rs485FirstUirEntry(0), 0);
     EXPECT_EQ(Rs485FirstUirEntry(1), 3);
     EXPECT_EQ(Rs485FirstUirEntry(10), 39);
@@ -112,9 +111,9 @@ TEST(Rs485Setup, PollCarriesFcbOnlyWhenTicked)
         Rig r;
         r.state.Cb(0)->NewEventCount = 7;
         TRs485Selection s{0, 0, 14, 0, 9, 0, fcb};
-        const int32_t code = Rs485StageCommand(r.state, s);
+        const TRs485Command cmd = Rs485StageCommand(r.state, s);
         EXPECT_EQ(r.state.Cb(0)->NewEventCount.load(), 0);
-        Rs485Run(r.proto, r.state, 0, code);
+        Rs485Run(r.proto, r.state, 0, cmd);
         ASSERT_FALSE(r.dev.Writes.empty());
         const uint8_t c = fcb ? 0x7B : 0x5B;
         EXPECT_EQ(r.dev.Writes[0], (Bytes{0x10, c, 5, static_cast<uint8_t>(c + 5), 0x16}));

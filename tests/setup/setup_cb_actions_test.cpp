@@ -34,6 +34,7 @@ public:
             if (code == 0)
                 continue;
             served.push_back(code);
+            state.ApplyRequestData(cb->TakeRequestData());
             std::array<uint8_t, 6> cmd{};
             for (size_t b = 0; b < 6; ++b)
                 cmd[b] = state.CmdData[b];
@@ -225,6 +226,22 @@ TEST(SetupCbActions, FactoryConfigWriteFailureReadsNothingBack)
     EXPECT_EQ(r.ui.log, (std::vector<std::string>{"wait:Ждите! Идет запись данных!", "wait:Ждите! Идет получение данных!",
                                                   "error:Ошибка получения данных от ЦБ/Внимание!"}));
     EXPECT_EQ(r.saves, 0);
+}
+
+TEST(SetupCbActions, FactoryConfigOnAnUnservedBlockIsShown)
+{
+    // Nothing is posted to a block that is not served; the record has the
+    // factory values, and true tells the window to show them.
+    Rig r;
+    r.cb().Enabled = 0;
+    r.cb().FuncTable[2][1] = 0x15;
+    r.cb().UrovTimeMs = 200;
+    EXPECT_TRUE(r.actions.FactoryConfig(0));
+    EXPECT_TRUE(r.ui.served.empty());
+    EXPECT_TRUE(r.ui.log.empty());
+    EXPECT_EQ(r.cb().FuncTable[2][1].load(), 0);
+    EXPECT_EQ(r.cb().UrovTimeMs.load(), 500);
+    EXPECT_EQ(r.saves, 0);  // the factory configuration never writes the file
 }
 
 TEST(SetupCbActions, AddressAndSpeedAskFirstAndLeaveTheRecord)

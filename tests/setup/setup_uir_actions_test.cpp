@@ -55,8 +55,16 @@ struct Rig {
     std::vector<Posted> posted;
     // Codes that fail (the flag is reported and cleared by the hand-over).
     std::vector<int32_t> failing;
+    // false: the block is not served and nothing is posted.
+    bool served = true;
     TSetupUirActions actions{state, view, [this](const PostArgs& a) {
-                                 posted.push_back({a.Code, a.Cb, state.UirSegment, state.Fcb, a.WaitText.value_or("")});
+                                 if (!served)
+                                     return PostResult{PostStatus::NotPosted, a.Cb};
+                                 // What the thread would send: the request's own data, else the globals.
+                                 const auto seg = static_cast<uint8_t>(
+                                     a.Data.UirSegment >= 0 ? a.Data.UirSegment : state.UirSegment.load());
+                                 const auto fcb = static_cast<uint8_t>(a.Data.Fcb >= 0 ? a.Data.Fcb : state.Fcb.load());
+                                 posted.push_back({a.Code, a.Cb, seg, fcb, a.WaitText.value_or("")});
                                  PostResult r;
                                  r.Cb = a.Cb;
                                  r.Status = std::find(failing.begin(), failing.end(), a.Code) != failing.end()
@@ -258,4 +266,40 @@ TEST(SetupUirActions, FailedSaveIsReportedOnce)
     r.actions.SaveFile();
     EXPECT_TRUE(r.view.messages.empty());
     EXPECT_TRUE(std::filesystem::exists(r.dir / "x.cfg"));
+}
+
+// A block that is not served takes no request: the change the records got
+// is still shown and saved (it used to be dropped at the next file read).
+TEST(SetupUirActions, ChangeOnAnUnservedBlockIsShownAndSaved)
+{
+    for (const bool copy : {false, true}) {
+        SCOPED_TRACE(copy ? "Применить к выбранным УИР" : "factory configuration");
+        Rig r;
+        r.served = false;
+        r.actions.NeedAccess = false;
+        r.Present({1, 2, 3});
+        r.uir(1).InputFunction1 = 3;
+        r.uir(1).OutputEnabled = 1;
+        r.uir(2).PollEnabled = 1;
+        r.actions.Show(0, 0);
+        const int shownBefore = r.view.shownValues;
+        if (copy) {
+            std::array<bool, kUirCount> checked{}, enabled{};
+            ASSERT_TRUE(r.actions.BeginCopy(checked, enabled));
+            r.actions.ApplyCopy(checked);
+        } else {
+            r.actions.FactoryConfig();
+        }
+        TGlobalState file;
+        file.CfgFilePath = r.state.CfgFilePath;
+        ASSERT_EQ(ReadConfigFile(file), 0);
+        const TUirData& u2 = file.Cb(0)->Uir[1];
+        EXPECT_EQ(u2.InputFunction1.load(), copy ? 3 : 0);
+        EXPECT_EQ(u2.InputFunction2.load(), copy ? 0 : 1);
+        EXPECT_EQ(u2.OutputEnabled.load(), copy ? 1 : 0);
+        EXPECT_EQ(u2.PollEnabled.load(), 0);
+        EXPECT_GT(r.view.shownValues, shownBefore);
+        EXPECT_EQ(r.view.values.Function[0], copy ? "F3" : "F0");
+        EXPECT_TRUE(r.view.messages.empty());
+    }
 }

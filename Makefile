@@ -45,6 +45,13 @@ test-sanitizers: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_GUI=OFF -DKESTREL_SANITIZE=address
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L core -LE slow
+	@# The program's exit while a console command is inside an exchange, with
+	@# the windows, under AddressSanitizer (only that suite: the windows'
+	@# other tests run natively).
+	cmake -S . -B build-asan-ui -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=address
+	cmake --build build-asan-ui -j $(JOBS) --target ui_setup_rs485
+	cd build-asan-ui && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+	  tests/setup/ui_setup_rs485 exitDuringConsoleCommand closeDuringCommand
 
 # libFuzzer targets (clang, ASan, UBSan), each for a bounded time.
 test-fuzz: deps
@@ -95,4 +102,4 @@ screenshots: build
 	tools/screenshots.sh $(BUILD)
 
 clean:
-	rm -rf build build-tsan build-asan build-fuzz build-win
+	rm -rf build build-tsan build-asan build-asan-ui build-fuzz build-win

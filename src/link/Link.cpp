@@ -216,6 +216,8 @@ int TLink::Exchange(int32_t cb, const TExchangePlan& plan, const ValidHandler& o
     TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
+    if (stopped_.load())
+        return kExchangeStopped;
     auto fail = [&] {
         rec->CountFailure();
         if (plan.FailFlag)

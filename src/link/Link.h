@@ -27,6 +27,9 @@ class TPcapCapture;
 constexpr size_t kFrameBufferSize = 68;
 constexpr uint8_t kMaxReceivedL = 66;
 
+// Exchange's result while the link is stopped: nothing was sent.
+constexpr int kExchangeStopped = -9;
+
 enum class TProfile {
     Acknowledge,      // first byte 0xE5
     WriteAcknowledge, // as Acknowledge, bad first byte: "Ошибка контрольной суммы."
@@ -82,6 +85,12 @@ public:
     using ValidHandler = std::function<int(const TAnswer&)>;
     int Exchange(int32_t cb, const TExchangePlan& plan, const ValidHandler& onValid = {});
 
+    // While stopped, Exchange sends nothing and returns kExchangeStopped
+    // (nothing counted), so a long command ends between two exchanges. Set
+    // from any thread: the console's second close, the program's exit.
+    void SetStopped(bool on) { stopped_.store(on); }
+    bool Stopped() const { return stopped_.load(); }
+
     // Capture every frame into a pcap file (nullptr = off). The capture must
     // outlive its use here; it may be switched from another thread.
     void SetCapture(TPcapCapture* capture);
@@ -126,6 +135,7 @@ private:
     IUiHooks& hooks_;
     std::array<uint8_t, kFrameBufferSize> buf_{};
     std::atomic<TPcapCapture*> capture_{nullptr};
+    std::atomic<bool> stopped_{false};
     // This exchange: a read returned fewer bytes than the frame needs.
     bool short_ = false;
     // This exchange's received bytes for the capture, and when the first came.

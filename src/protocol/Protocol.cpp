@@ -399,7 +399,8 @@ int TCbProtocol::TryUpTo(int tries, uint32_t pauseMs, const std::function<int()>
         if (t > 0)
             link_.Sleeper().SleepMs(pauseMs);
         r = call();
-        if (r >= 0)
+        // A stopped link sends nothing more: no use trying again.
+        if (r >= 0 || link_.Stopped())
             break;
     }
     return r;
@@ -445,6 +446,8 @@ int TCbProtocol::ReqWriteAllFuncTables(int32_t cb)
                     ok = true;
                     break;
                 }
+                if (link_.Stopped())
+                    break;
                 link_.Sleeper().SleepMs(10);
             }
             if (!ok) {
@@ -727,7 +730,7 @@ int TCbProtocol::Dispatch(int32_t cb, int32_t code)
     case kestrel::ReqWriteAllFuncTables: return ReqWriteAllFuncTables(cb);
     case kestrel::ReqReadUirConfig: return ReqReadUirConfig(cb, fcb);
     case kestrel::ReqWriteUirConfig: return ReqWriteUirConfig(cb, fcb);
-    case kestrel::ReqEventCycle: return ReqEventCycle(cb);
+    case kestrel::ReqEventCycle: return ReqEventCycle(cb, [this] { return link_.Stopped(); });
     case kestrel::ReqFetchJournal2: return ReqFetchJournal2(cb);
     default: return 0;
     }

@@ -28,12 +28,14 @@
 #include "link/FakeSerialDevice.h"
 #include "monitor/FakeAcq.h"
 #include "monitor/GetDataThread.h"
+#include "monitor/ui/MainForm.h"
 #include "monitor/ui/QtUiHooks.h"
 #include "setup/ui/Rs485SetupForm.h"
 #include "setup/ui/ChSetupUirForm.h"
 #include "setup/ui/SetupCbDialogs.h"
 #include "setup/ui/SetupUirForm.h"
 #include "state/Cp1251.h"
+#include "ui/UiTestSupport.h"
 
 using namespace kestrel;
 using namespace kestrel::test;
@@ -119,11 +121,15 @@ struct Rig {
     }
 };
 
-// Distance between two windows' centres, in pixels (the centring works on
-// the client size, so a frame's few pixels may be off).
-int CentreDistance(const QWidget& a, const QWidget& b)
+// Whether window `a` stands where it opens over `b`: centred on it, frames
+// included, and moved the least that keeps it on the screen (one larger than
+// the screen at its edge); within a few pixels.
+bool PlacedOver(const QWidget& a, const QWidget& b)
 {
-    return (a.frameGeometry().center() - b.frameGeometry().center()).manhattanLength();
+    const QRect s = a.screen()->availableGeometry(), over = b.frameGeometry(), r = a.frameGeometry();
+    const int x = std::max(s.left(), std::min(over.x() + over.width() / 2 - r.width() / 2, s.right() + 1 - r.width()));
+    const int y = std::max(s.top(), std::min(over.y() + over.height() / 2 - r.height() / 2, s.bottom() + 1 - r.height()));
+    return (QPoint(x, y) - r.topLeft()).manhattanLength() <= 4;
 }
 
 }  // namespace
@@ -305,8 +311,9 @@ private slots:
     void threadStandsStillWhileShown()
     {
         // The acquisition thread run pass by pass on a virtual clock: the
-        // console's show waits (pumping events) until the thread has given
-        // up the port; no pass touches the link until the console closes.
+        // console shows at once, with "Выполнить" off and a line saying what
+        // it waits for, until the thread has given up the port; no pass
+        // touches the link until the console closes.
         TGlobalState state;
         FakeLink link;
         VirtualClock clock;
@@ -317,14 +324,25 @@ private slots:
         RecordingSleeper sleeper;
         TCbProtocol proto{state, port, sleeper, hooks};
         TRs485SetupForm form{state, proto, [&thread] { return &thread; }};
+        form.ShowWarning = [](const QString&, const QString&) { QFAIL("no warning expected"); };
+        form.Fill();
         thread.RunPass();
         link.Take();
         QTimer pass;
         QObject::connect(&pass, &QTimer::timeout, [&thread] { thread.RunPass(); });
-        pass.start(0);
         form.show();
+        QVERIFY(form.isVisible());
+        QVERIFY(form.WaitingForThread());
+        QVERIFY(!form.bbSendCommand->isEnabled());
+        QCOMPARE(form.lbConsoleState->text(), QStringLiteral("Ждите: завершается текущий обмен с ЦБ…"));
+        form.SendCommand();  // refused while the thread holds the port
+        QVERIFY(!form.Running());
+        pass.start(0);
+        QTRY_VERIFY(!form.WaitingForThread());
         pass.stop();
         QVERIFY(thread.PauseTaken());
+        QVERIFY(form.bbSendCommand->isEnabled());
+        QVERIFY(form.lbConsoleState->text().isEmpty());
         QCOMPARE(thread.Paused.load(), 1);
         QCOMPARE(state.ConsoleOpen.load(), 1);
         link.Take();
@@ -372,7 +390,7 @@ private slots:
         // has touched the port yet and the console refuses a second command.
         QVERIFY(r.setDateTime.isVisible());
         QVERIFY(r.form.AwaitingDialog());
-        QVERIFY(CentreDistance(r.setDateTime, r.form) <= 4);
+        QVERIFY(PlacedOver(r.setDateTime, r.form));
         QVERIFY(!r.form.bbSendCommand->isEnabled());
         QVERIFY(r.dev.Calls.empty());
         r.form.AppendLog(QStringLiteral("still live"));
@@ -449,7 +467,7 @@ private slots:
         r.form.bbSendCommand->click();
 
         QVERIFY(r.uir.isVisible());
-        QVERIFY(CentreDistance(r.uir, r.form) <= 4);
+        QVERIFY(PlacedOver(r.uir, r.form));
         for (QPushButton* b : {r.uir.bbGetDataFrUir, r.uir.bbSendDataToUir, r.uir.bbSaveUirCfg, r.uir.BitBtn1})
             QVERIFY2(!b->isEnabled(), qPrintable(b->text()));
         QVERIFY(r.uir.BitBtn2->isEnabled());
@@ -563,7 +581,7 @@ private slots:
         for (QLabel* v : r.clock.Value)
             shown << v->text();
         QCOMPARE(shown, (QStringList{"2013", month, "2", "17", "30", "5"}));
-        QVERIFY(CentreDistance(r.clock, r.form) <= 4);
+        QVERIFY(PlacedOver(r.clock, r.form));
         if (!qEnvironmentVariableIsEmpty("KESTREL_SCREENSHOTS") && monthByte == 0x10)
             r.clock.grab().save(qEnvironmentVariable("KESTREL_SCREENSHOTS") + "/rs485_clock.png");
         QTRY_VERIFY(r.form.Memo1->toPlainText().contains(
@@ -724,6 +742,90 @@ private slots:
         QCOMPARE(r.state.ConsoleOpen.load(), 1);
         r.form.close();
         QCOMPARE(r.state.ConsoleOpen.load(), 0);
+    }
+
+    // A close asked for while a command runs is held, and the window says
+    // so; a second close stops the command between two exchanges. The
+    // worker is held inside its second exchange (the gate) while the
+    // window is closed. Nothing answers, so the event cycle would try the
+    // frame-count reset ten times.
+    void closeDuringCommand_data()
+    {
+        QTest::addColumn<int>("closes");
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("one close: the command ends first") << 1 << 10 << "Закрытие после завершения команды…";
+        QTest::newRow("second close: stopped") << 2 << 2 << "Команда прерывается…";
+    }
+    void closeDuringCommand()
+    {
+        QFETCH(int, closes);
+        QFETCH(int, writes);
+        QFETCH(QString, line);
+        Rig r;
+        r.sleeper.GateAt = 3;
+        r.form.ComboBox1->setCurrentIndex(15);  // "Получить все новые события"
+        QSignalSpy done(&r.form, &TRs485SetupForm::CommandFinished);
+        r.form.bbSendCommand->click();
+        QTRY_VERIFY(r.sleeper.Waiting.load());
+        for (int i = 0; i < closes; ++i)
+            r.form.close();
+        QVERIFY(r.form.isVisible());
+        QCOMPARE(r.form.lbConsoleState->text(), line);
+        r.sleeper.Open();
+        QVERIFY(Rig::Finished(done) != -1000);
+        QTRY_VERIFY(!r.form.isVisible());
+        QCOMPARE(int(r.dev.Writes.size()), writes);
+        QCOMPARE(r.form.lbConsoleState->text(), QString());
+        QCOMPARE(r.state.ConsoleOpen.load(), 0);
+        // The next command runs in full again.
+        r.form.show();
+        r.sleeper.GateAt = -1;
+        r.form.ComboBox1->setCurrentIndex(0);
+        r.form.bbSendCommand->click();
+        QTRY_COMPARE(int(r.dev.Writes.size()), writes + 1);
+    }
+
+    // The program's exit while a console command is inside an exchange:
+    // the console's worker ends and is joined before the main window
+    // releases the records and hooks it writes (run under AddressSanitizer
+    // too). The exchange is held at the gate until the exit has begun.
+    void exitDuringConsoleCommand()
+    {
+        for (int run = 0; run < 20; ++run) {
+            TGlobalState state;
+            TempStore store;
+            ScriptedPrompt prompt;
+            FakeSerialDevice dev;
+            TComPort port{dev};
+            GateSleeper sleeper;
+            auto* main = new TMainForm(state, *store.store, prompt);
+            TCbProtocol proto{state, port, sleeper, main->Hooks()};
+            auto* console = new TRs485SetupForm(state, proto, [] { return static_cast<TGetDataThread*>(nullptr); });
+            ConnectConsoleHooks(main->QtHooks(), console);
+            main->SetConsoleForm(console, [console] { console->Fill(); });
+            console->Fill();
+            console->show();
+            sleeper.GateAt = 3;
+            console->ComboBox1->setCurrentIndex(15);
+            console->bbSendCommand->click();
+            QTRY_VERIFY(sleeper.Waiting.load());
+            std::atomic<bool> exiting{false};
+            std::thread opener([&] {
+                while (!exiting.load())
+                    std::this_thread::yield();
+                // Let the exit reach as far as it goes on its own; the
+                // outcome must not depend on how far that is.
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                sleeper.Open();
+            });
+            exiting = true;
+            delete main;
+            opener.join();
+            QCOMPARE(state.Allocated(), 0);
+            QVERIFY2(dev.Writes.size() <= 2, qPrintable(QString::number(dev.Writes.size())));
+            QCOMPARE(dev.Calls.back(), std::string("close"));
+        }
     }
 
 private:

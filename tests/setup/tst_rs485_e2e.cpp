@@ -81,6 +81,8 @@ private slots:
 
         main.ToolButton5->trigger();
         QVERIFY(console->isVisible());
+        // Ready once the thread has finished its visit and given up the port.
+        QTRY_VERIFY_WITH_TIMEOUT(console->bbSendCommand->isEnabled(), 60000);
         QCOMPARE(state.ConsoleOpen.load(), 1);
         QCOMPARE(console->ComboBox2->currentText(), QStringLiteral("СБ №1"));  // the file's name, Windows-1251
         QSignalSpy done(console, &TRs485SetupForm::CommandFinished);
@@ -135,6 +137,29 @@ private slots:
         QCOMPARE(finished(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(trace.contains("PC -> 68 0C 0C 68 53 01 40 04 "), 5000);
         QVERIFY(uir->bbSendDataToUir->isEnabled());
+
+        // Items 0 and 1: after a link reset the journal's first record
+        // comes back and the journal window shows it centred over the console.
+        auto* history = main.findChild<THistoryForm*>();
+        QVERIFY(history && !history->isVisible());
+        cbsim.write("journal 3\n");
+        int record = 0;
+        // The simulator takes the line in its own time: read until it has.
+        for (int i = 0; i < 50 && record <= 0; ++i) {
+            console->ComboBox1->setCurrentIndex(0);
+            console->bbSendCommand->click();
+            QCOMPARE(finished(), 0);
+            console->ComboBox1->setCurrentIndex(1);
+            console->bbSendCommand->click();
+            record = finished();
+        }
+        QVERIFY(record > 0);
+        QTRY_VERIFY(history->isVisible());
+        QVERIFY2(CentreDistance(*history, *console) <= 4,
+                 qPrintable(QStringLiteral("journal %1, console %2")
+                                .arg(history->frameGeometry().center().x())
+                                .arg(console->frameGeometry().center().x())));
+        history->hide();
 
         QTRY_VERIFY(console->Memo1->toPlainText().contains(
             QStringLiteral("Время/дата центрального блока: 17:30:")));

@@ -3,9 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -15,7 +13,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -103,6 +100,13 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
     lbCounters = new QLabel(this);
     lbCounters->setWordWrap(true);
     right->addWidget(lbCounters);
+    lbConsoleState = new QLabel(this);
+    lbConsoleState->setObjectName(QStringLiteral("lbConsoleState"));
+    lbConsoleState->setWordWrap(true);
+    QFont stateFont = lbConsoleState->font();
+    stateFont.setBold(true);
+    lbConsoleState->setFont(stateFont);
+    right->addWidget(lbConsoleState);
     bbClear = new QPushButton(QStringLiteral("Очистить"), this);
     cbTimestamps = new QCheckBox(QStringLiteral("Время"), this);
     cbCapture = new QCheckBox(QStringLiteral("Записывать в файл pcap"), this);
@@ -147,6 +151,11 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
     };
     connect(cbCapture, &QCheckBox::toggled, this, [this](bool on) { SetCaptureOn(on); });
     connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { RefreshCounters(); });
+    // The thread gives up the port only when its visit under way ends (a
+    // journal read of 255 records takes about a minute at 9600 bit/s).
+    pauseWatch_ = new QTimer(this);
+    pauseWatch_->setInterval(20);
+    connect(pauseWatch_, &QTimer::timeout, this, [this] { WatchThreadPause(); });
     connect(bbSaveLog, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить журнал обмена"),
                                                           QStringLiteral("Обмен.txt"),
@@ -158,8 +167,13 @@ TRs485SetupForm::TRs485SetupForm(TGlobalState& state, TCbProtocol& proto,
 
 TRs485SetupForm::~TRs485SetupForm()
 {
-    if (worker_ && worker_->joinable())
+    // The program is ending: a command still running stops between two
+    // exchanges, and is joined while the records and hooks it writes exist.
+    if (worker_ && worker_->joinable()) {
+        proto_.Link().SetStopped(true);
         worker_->join();
+        proto_.Link().SetStopped(false);
+    }
     StopCapture();
     if (paused_) {
         if (TGetDataThread* t = thread_ ? thread_() : nullptr)
@@ -292,13 +306,25 @@ void TRs485SetupForm::showEvent(QShowEvent* e)
         return;
     t->Paused = 1;
     // The thread finishes its visit and closes the port before the first
-    // command may open it; the window keeps painting meanwhile.
-    QElapsedTimer waited;
-    waited.start();
-    while (!t->PauseTaken() && t->Running.load() != 0 && waited.elapsed() < 30000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
+    // command may open it, however long that visit takes; the window is up
+    // and says what it waits for meanwhile.
+    if (!t->PauseTaken() && t->Running.load() != 0) {
+        waitingForThread_ = true;
+        lbConsoleState->setText(QStringLiteral("Ждите: завершается текущий обмен с ЦБ…"));
+        UpdateControls();
+        pauseWatch_->start();
     }
+}
+
+void TRs485SetupForm::WatchThreadPause()
+{
+    TGetDataThread* t = thread_ ? thread_() : nullptr;
+    if (t != nullptr && !t->PauseTaken() && t->Running.load() != 0)
+        return;
+    pauseWatch_->stop();
+    waitingForThread_ = false;
+    lbConsoleState->clear();
+    UpdateControls();
 }
 
 void TRs485SetupForm::closeEvent(QCloseEvent* e)
@@ -307,12 +333,23 @@ void TRs485SetupForm::closeEvent(QCloseEvent* e)
     // goes without sending.
     CancelAwaited();
     if (worker_) {
-        // The command finishes first; the window closes after it.
-        closePending_ = true;
+        // The command finishes first; the window closes after it. A second
+        // close does not wait for the rest of a long command: it stops
+        // between two exchanges.
+        if (closePending_) {
+            proto_.Link().SetStopped(true);
+            lbConsoleState->setText(QStringLiteral("Команда прерывается…"));
+        } else {
+            closePending_ = true;
+            lbConsoleState->setText(QStringLiteral("Закрытие после завершения команды…"));
+        }
         e->ignore();
         return;
     }
     QWidget::closeEvent(e);
+    pauseWatch_->stop();
+    waitingForThread_ = false;
+    lbConsoleState->clear();
     if (cbCapture->isChecked())
         cbCapture->setChecked(false);  // closes the file
     if (paused_) {
@@ -325,16 +362,22 @@ void TRs485SetupForm::closeEvent(QCloseEvent* e)
 
 void TRs485SetupForm::SetBusy(bool busy)
 {
-    bbSendCommand->setEnabled(!busy);
+    busy_ = busy;
+    UpdateControls();
+}
+
+void TRs485SetupForm::UpdateControls()
+{
+    bbSendCommand->setEnabled(!busy_ && !waitingForThread_);
     for (QComboBox* c : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5, ComboBox6})
-        c->setEnabled(!busy);
-    CheckBox1->setEnabled(!busy);
-    cbCapture->setEnabled(!busy);
+        c->setEnabled(!busy_);
+    CheckBox1->setEnabled(!busy_);
+    cbCapture->setEnabled(!busy_);
 }
 
 void TRs485SetupForm::SendCommand()
 {
-    if (worker_ || awaiting_ != Awaiting::None)
+    if (worker_ || awaiting_ != Awaiting::None || waitingForThread_)
         return;
     TRs485Selection s;
     s.Command = ComboBox1->currentIndex();
@@ -360,11 +403,11 @@ void TRs485SetupForm::SendCommand()
     StartWorker(s.Cb, Rs485StageCommand(state_, s));
 }
 
-void TRs485SetupForm::StartWorker(int32_t cb, int32_t code)
+void TRs485SetupForm::StartWorker(int32_t cb, const TRs485Command& command)
 {
     SetBusy(true);
-    worker_ = std::make_unique<std::thread>([this, cb, code] {
-        const int result = Rs485Run(proto_, state_, cb, code);
+    worker_ = std::make_unique<std::thread>([this, cb, command] {
+        const int result = Rs485Run(proto_, state_, cb, command);
         QMetaObject::invokeMethod(this, [this, result] { OnWorkerDone(result); }, Qt::QueuedConnection);
     });
 }
@@ -435,9 +478,9 @@ void TRs485SetupForm::OnAwaitedHidden()
         t.DayIndex = c.DayItem;
         t.MonthIndex = c.MonthItem;
         t.YearIndex = c.YearItem;
-        const int32_t code = Rs485StageCommand(state_, s);
-        Rs485StageClock(state_, t);
-        StartWorker(s.Cb, code);
+        TRs485Command command = Rs485StageCommand(state_, s);
+        Rs485StageClock(command, t);
+        StartWorker(s.Cb, command);
         return;
     }
     if (was == Awaiting::Uir) {
@@ -475,11 +518,13 @@ void TRs485SetupForm::OnWorkerDone(int result)
     if (worker_ && worker_->joinable())
         worker_->join();
     worker_.reset();
+    proto_.Link().SetStopped(false);
     SetBusy(false);
     RefreshCounters();
     emit CommandFinished(result);
     if (closePending_) {
         closePending_ = false;
+        lbConsoleState->clear();
         close();
     }
 }

@@ -61,6 +61,9 @@ public:
     // Writes the log to `path`; a failure is shown as a warning.
     bool SaveLog(const QString& path);
     bool Running() const { return worker_ != nullptr; }
+    // Shown, but the acquisition thread has not yet finished the visit it
+    // was in: "Выполнить" stays off until it has given up the port.
+    bool WaitingForThread() const { return waitingForThread_; }
     // The link counters of the block chosen in ComboBox2 into lbCounters.
     void RefreshCounters();
     // "Записывать в файл pcap" ticked (asks for the file) or unticked.
@@ -81,6 +84,9 @@ public:
     QPushButton* bbClear = nullptr;
     QPushButton* bbSaveLog = nullptr;  // "Сохранить журнал обмена"
     QLabel* lbCounters = nullptr;      // link counters of the chosen block
+    // What the console waits for: the thread's visit under way, or the end
+    // of the command before it closes; empty otherwise.
+    QLabel* lbConsoleState = nullptr;
     QCheckBox* cbCapture = nullptr;    // "Записывать в файл pcap"
 
     // The warning shown for a missing selection; tests replace it.
@@ -99,8 +105,12 @@ private:
     enum class Awaiting { None, DateTime, Uir };
 
     void SetBusy(bool busy);
+    // "Выполнить" and the selections: off while a command or a dialog is
+    // under way, or the thread still holds the port.
+    void UpdateControls();
+    void WatchThreadPause();
     void FlushLogSlice(qsizetype maxLines);
-    void StartWorker(int32_t cb, int32_t code);
+    void StartWorker(int32_t cb, const TRs485Command& command);
     void OnWorkerDone(int result);
     void AwaitDateTime(const TRs485Selection& s);
     void AwaitUir(const TRs485Selection& s);
@@ -120,6 +130,9 @@ private:
     TRs485Selection awaited_;
     QMetaObject::Connection awaitedHidden_;
     bool closePending_ = false;
+    bool busy_ = false;
+    bool waitingForThread_ = false;
+    QTimer* pauseWatch_ = nullptr;
     bool paused_ = false;
     int64_t lastLineMs_ = -1;
     QStringList pendingLog_;

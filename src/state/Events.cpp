@@ -30,6 +30,8 @@ bool TKestrelEvents::InsertAt(const TEventData& e, int32_t position)
     } catch (const std::bad_alloc&) {
         return false;
     }
+    if (position == 0)
+        ++frontInserts_;
     TrimLocked();
     cursor_ = 0;
     return true;
@@ -105,6 +107,13 @@ bool TKestrelEvents::At(int32_t index, TEventData& out) const
 std::vector<TEventData> TKestrelEvents::Snapshot() const
 {
     std::lock_guard lock(mutex_);
+    return {items_.begin(), items_.end()};
+}
+
+std::vector<TEventData> TKestrelEvents::Snapshot(uint64_t& frontInserts) const
+{
+    std::lock_guard lock(mutex_);
+    frontInserts = frontInserts_;
     return {items_.begin(), items_.end()};
 }
 

@@ -59,6 +59,10 @@ public:
     bool At(int32_t index, TEventData& out) const;
     // A consistent copy of the whole list, front (newest) first.
     std::vector<TEventData> Snapshot() const;
+    // The same, with the number of events ever inserted at the front (taken
+    // at the same moment). It only grows, also while a full list drops its
+    // oldest events, so a watcher can tell how many new events came.
+    std::vector<TEventData> Snapshot(uint64_t& frontInserts) const;
     // Walk from the front under the list's lock until the visitor returns false.
     // The visitor must not touch this list.
     void Walk(const std::function<bool(const TEventData&)>& visit) const;
@@ -71,6 +75,7 @@ private:
     std::deque<TEventData> items_;
     int32_t cursor_ = 0;
     int32_t limit_ = kDefaultLimit;
+    uint64_t frontInserts_ = 0;
 };
 
 }  // namespace kestrel

@@ -35,6 +35,28 @@ TEST(Events, InsertPositions)
     }
 }
 
+TEST(Events, FrontInsertsKeepCountingAtTheLimit)
+{
+    // A watcher tells new events by this count: the list's own count stops
+    // at its limit while events keep coming.
+    TKestrelEvents l;
+    l.SetLimit(3);
+    l.Append(Ev(1));
+    l.InsertAt(Ev(2), 1);  // behind the front: not a new event
+    uint64_t front = 99;
+    l.Snapshot(front);
+    EXPECT_EQ(front, 0u);
+    for (uint8_t k = 10; k < 15; ++k)
+        l.InsertAt(Ev(k), k % 2 == 0 ? 0 : -1);
+    const std::vector<TEventData> list = l.Snapshot(front);
+    EXPECT_EQ(front, 5u);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].Code, 14);
+    l.Clear();
+    l.Snapshot(front);
+    EXPECT_EQ(front, 5u);
+}
+
 TEST(Events, CursorBounds)
 {
     TKestrelEvents l;

@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -82,7 +83,9 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     const size_t n = addresses.size();
-    std::vector<int32_t> seen(n, 0);
+    // Events inserted at the front so far, per block: the list's count
+    // stops growing once it holds its limit, this does not.
+    std::vector<uint64_t> seen(n, 0);
     std::vector<bool> journalDone(n, false);
     std::vector<uint8_t> lost(n, 0);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -90,8 +93,8 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         for (size_t i = 0; i < n; ++i) {
             TCbData& cb = *rig.state.Cb(static_cast<int32_t>(i));
-            const std::vector<TEventData> list = cb.Events.Snapshot();
-            const int32_t count = static_cast<int32_t>(list.size());
+            uint64_t inserted = 0;
+            const std::vector<TEventData> list = cb.Events.Snapshot(inserted);
             if (!journalDone[i]) {
                 if (cb.FirstPollPending != 0)
                     continue;
@@ -100,12 +103,13 @@ int main(int argc, char** argv)
                 for (const TEventData& e : list)
                     Print(addresses[i], "journal", e);
                 journalDone[i] = true;
-                seen[i] = count;
-            } else if (count > seen[i]) {
+                seen[i] = inserted;
+            } else if (inserted > seen[i]) {
                 // Polled events are inserted at the front, newest first.
-                for (int32_t k = count - seen[i] - 1; k >= 0; --k)
-                    Print(addresses[i], "event  ", list[static_cast<size_t>(k)]);
-                seen[i] = count;
+                const size_t fresh = static_cast<size_t>(std::min<uint64_t>(inserted - seen[i], list.size()));
+                for (size_t k = fresh; k-- > 0;)
+                    Print(addresses[i], "event  ", list[k]);
+                seen[i] = inserted;
             }
             if (cb.LinkLost != lost[i]) {
                 lost[i] = cb.LinkLost;

@@ -7,11 +7,11 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
 #include <QTranslator>
 
 #include "monitor/ui/DialogPath.h"
 #include "monitor/ui/FileTypes.h"
+#include "monitor/ui/Placement.h"
 #include "monitor/ui/QtText.h"
 
 namespace kestrel {
@@ -22,17 +22,12 @@ namespace {
 // on the screen when the window is not up.
 void CentreOn(QWidget* w, QWidget* over)
 {
-    w->adjustSize();
-    QRect area;
     if (over && over->isVisible()) {
         auto* main = qobject_cast<QMainWindow*>(over);
-        QWidget* tiles = main && main->centralWidget() ? main->centralWidget() : over;
-        area = QRect(tiles->mapToGlobal(QPoint(0, 0)), tiles->size());
-    } else if (QScreen* s = w->screen()) {
-        area = s->availableGeometry();
+        CentreWindowOver(w, main && main->centralWidget() ? main->centralWidget() : over);
+    } else {
+        CentreWindowOnScreen(w);
     }
-    if (area.isValid())
-        w->move(area.x() + area.width() / 2 - w->width() / 2, area.y() + area.height() / 2 - w->height() / 2);
 }
 }  // namespace
 

@@ -309,8 +309,10 @@ void LookTest::accessPromptCentresOnTheTileArea()
                [&](QWidget* w) {
                    QVERIFY(qobject_cast<TProtectAccessForm*>(w));
                    const QPoint p2 = form.Panel2()->mapToGlobal(QPoint(0, 0));
-                   want = QPoint(p2.x() + form.Panel2()->width() / 2 - w->width() / 2,
-                                 p2.y() + form.Panel2()->height() / 2 - w->height() / 2);
+                   // The prompt's frame is centred, its own as the main window's.
+                   const QSize outer = w->frameGeometry().size();
+                   want = QPoint(p2.x() + form.Panel2()->width() / 2 - outer.width() / 2,
+                                 p2.y() + form.Panel2()->height() / 2 - outer.height() / 2);
                    at = w->pos();
                    Save(form, "access_prompt_over_main");
                    static_cast<QDialog*>(w)->reject();

@@ -16,6 +16,7 @@
 #include "monitor/ui/DialogPath.h"
 #include "monitor/ui/FileTypes.h"
 #include "monitor/ui/MainForm.h"
+#include "monitor/ui/Placement.h"
 #include "monitor/ui/QtText.h"
 
 namespace kestrel {
@@ -161,16 +162,8 @@ bool THistoryForm::ChooseExportFile(std::string& path)
 
 void THistoryForm::ShowOver(QWidget* other, bool centred)
 {
-    if (other) {
-        // Both are top-level windows: work in screen coordinates; a child
-        // window works in its parent's.
-        const QRect area = other->isWindow() ? other->frameGeometry()
-                                              : QRect(other->mapToGlobal(QPoint(0, 0)), other->size());
-        QPoint at = centred ? area.center() - QPoint(width() / 2, height() / 2) : area.topLeft();
-        if (!isWindow() && parentWidget())
-            at = parentWidget()->mapFromGlobal(at);
-        move(at);
-    }
+    if (other)
+        PlaceWindow(this, centred ? TPlaceKind::Centred : TPlaceKind::AtTopLeft, ScreenRect(other));
     show();
     raise();
 }

@@ -62,4 +62,31 @@ TArrangement ArrangeTilesCalc(const TGridMetrics& m, const std::array<bool, kUir
     return a;
 }
 
+namespace {
+
+// One axis: `at` moved into [lo, lo + room - size]; the origin when it does not fit.
+int KeepInside(int at, int size, int lo, int room)
+{
+    return std::max(lo, std::min(at, lo + room - size));
+}
+
+}  // namespace
+
+TPlacePoint PlaceWindowCalc(const TPlaceRule& rule, int width, int height, const TPlaceRect& screen)
+{
+    const TPlaceRect& o = rule.Over;
+    TPlacePoint p{o.Left, o.Top};
+    if (rule.Kind != TPlaceKind::AtTopLeft)
+        p.Left = o.Left + o.Width / 2 - width / 2;
+    if (rule.Kind == TPlaceKind::Centred)
+        p.Top = o.Top + o.Height / 2 - height / 2;
+    else if (rule.Kind == TPlaceKind::CentredHorizontally)
+        p.Top = rule.Top;
+    if (screen.Width > 0 && screen.Height > 0) {
+        p.Left = KeepInside(p.Left, width, screen.Left, screen.Width);
+        p.Top = KeepInside(p.Top, height, screen.Top, screen.Height);
+    }
+    return p;
+}
+
 }  // namespace kestrel

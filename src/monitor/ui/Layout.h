@@ -1,5 +1,6 @@
 #pragma once
-// The tile grid arithmetic of the main window, apart from the widgets.
+// The main window's arithmetic apart from the widgets: the tile grid, and
+// where windows open.
 #include <array>
 
 #include "state/Model.h"
@@ -34,5 +35,31 @@ struct TArrangement {
 // ArrangeTiles: where each present UIR tile and then the CB tile go.
 TArrangement ArrangeTilesCalc(const TGridMetrics& m, const std::array<bool, kUirCount>& present,
                               int cbWidth, int cbHeight);
+
+// Window placement, in screen pixels.
+struct TPlaceRect {
+    int Left = 0, Top = 0, Width = 0, Height = 0;
+};
+struct TPlacePoint {
+    int Left = 0, Top = 0;
+};
+
+enum class TPlaceKind {
+    Centred,              // on the reference's centre
+    CentredHorizontally,  // on the reference's middle column, its top on row Top
+    AtTopLeft,            // on the reference's top-left corner
+};
+
+struct TPlaceRule {
+    TPlaceKind Kind = TPlaceKind::Centred;
+    TPlaceRect Over;  // the reference rectangle
+    int Top = 0;      // CentredHorizontally only
+};
+
+// Where the top-left corner of a window of outer size width x height goes by
+// `rule`, moved the least that keeps the whole window inside `screen` (the
+// screen's available area); a window larger than that starts at its origin,
+// so its title bar and its first controls stay reachable.
+TPlacePoint PlaceWindowCalc(const TPlaceRule& rule, int width, int height, const TPlaceRect& screen);
 
 }  // namespace kestrel

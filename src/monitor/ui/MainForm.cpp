@@ -22,6 +22,7 @@
 #include "monitor/ui/Icons.h"
 #include "monitor/ui/Layout.h"
 #include "monitor/ui/MessageForm.h"
+#include "monitor/ui/Placement.h"
 #include "monitor/ui/QtText.h"
 #include "monitor/ui/Tiles.h"
 #include "state/Cp1251.h"
@@ -174,8 +175,7 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
 
     // Client area 992 x 646 below the menu, centred on the screen.
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
-    if (QScreen* s = screen())
-        move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    CentreWindowOnScreen(this);
 }
 
 TMainForm::~TMainForm()
@@ -435,22 +435,14 @@ bool TMainForm::ServiceButtonsVisible() const { return ToolButton5->isVisible();
 
 void TMainForm::CentreOnTileArea(QWidget* w)
 {
-    const QPoint local(panel2_->width() / 2 - w->width() / 2, panel2_->height() / 2 - w->height() / 2);
-    if (w->isWindow())
-        w->move(panel2_->mapToGlobal(local));
-    else
-        w->move(w->parentWidget() == panel2_ ? local : panel2_->mapTo(w->parentWidget(), local));
+    PlaceWindow(w, TPlaceKind::Centred, ScreenRect(panel2_));
 }
 
 void TMainForm::CentreHorizontallyOnMainWindow(QWidget* w, int top)
 {
     // Left from the main window's width, top inside the tile area, so the
     // window never covers the menu or the tool bar.
-    const QPoint local(width() / 2 - w->width() / 2, panel2_->y() + top);
-    if (w->isWindow())
-        w->move(mapToGlobal(local));
-    else
-        w->move(mapTo(w->parentWidget(), local));
+    PlaceWindow(w, TPlaceKind::CentredHorizontally, ScreenRect(this), panel2_->mapToGlobal(QPoint(0, top)).y());
 }
 
 void TMainForm::ShowWindow(QWidget* w)

@@ -6,10 +6,11 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScreen>
 #include <QTimer>
 #include <cmath>
 #include <numbers>
+
+#include "monitor/ui/Placement.h"
 
 namespace kestrel {
 
@@ -116,13 +117,10 @@ QString TMessageForm::Text() const { return staticText1_->text(); }
 
 void TMessageForm::ShowCentred()
 {
-    QRect area;
     if (QWidget* owner = parentWidget(); owner && owner->isVisible())
-        area = owner->frameGeometry();
-    else if (QScreen* s = screen())
-        area = s->availableGeometry();
-    if (area.isValid())
-        move(area.center() - QPoint(width() / 2, height() / 2));
+        CentreWindowOver(this, owner);
+    else
+        CentreWindowOnScreen(this);
     show();
     raise();
 }

@@ -16,6 +16,7 @@
 #include "monitor/AcqLink.h"
 #include "monitor/ui/MainForm.h"
 #include "monitor/ui/MessageForm.h"
+#include "monitor/ui/Placement.h"
 #include "monitor/ui/QtText.h"
 #include "setup/SetupUirActions.h"
 #include "setup/ui/FileCfgForm.h"
@@ -229,10 +230,8 @@ void TCfgForm::bbCancelClick()
 void TCfgForm::bbCfgFileClick()
 {
     fileForm_->Edit1->clear();
-    fileForm_->adjustSize();
     const QWidget* panel = main_.Panel2();
-    const QPoint local(panel->width() / 2 - fileForm_->width() / 2, 50);
-    fileForm_->move(panel->mapToGlobal(local));
+    PlaceWindow(fileForm_, TPlaceKind::CentredHorizontally, ScreenRect(panel), panel->mapToGlobal(QPoint(0, 50)).y());
     fileForm_->show();
     fileForm_->raise();
     fileForm_->activateWindow();

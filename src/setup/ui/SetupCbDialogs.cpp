@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "monitor/ui/Placement.h"
 #include "monitor/ui/QtText.h"
 
 namespace kestrel {
@@ -50,14 +51,7 @@ void TSetupCbDialog::hideEvent(QHideEvent* e)
     emit Hidden();
 }
 
-void CentreOver(QWidget* w, QWidget* over)
-{
-    w->adjustSize();
-    if (!over)
-        return;
-    const QRect r = over->frameGeometry();
-    w->move(r.center() - QPoint(w->width() / 2, w->height() / 2));
-}
+void CentreOver(QWidget* w, QWidget* over) { CentreWindowOver(w, over); }
 
 void ShowAndWaitHidden(TSetupCbDialog* w, QWidget* over)
 {

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "monitor/ui/MainForm.h"
+#include "monitor/ui/Placement.h"
 #include "monitor/ui/QtText.h"
 #include "setup/ui/CfgForm.h"
 #include "setup/ui/ChSetupUirForm.h"
@@ -188,11 +189,8 @@ void TSetupUirForm::Message(const std::string& text, const std::string& caption,
 
 void TSetupUirForm::PlaceDialog(QWidget* d, bool centredVertically)
 {
-    d->adjustSize();
-    const QRect g = geometry();
-    const int left = g.x() + (g.width() - d->width()) / 2;
-    const int top = centredVertically ? g.y() + (g.height() - d->height()) / 2 : g.y() + 20;
-    d->move(left, top);
+    const QRect inside = geometry();  // this window's client area, on the screen
+    PlaceWindow(d, centredVertically ? TPlaceKind::Centred : TPlaceKind::CentredHorizontally, inside, inside.y() + 20);
 }
 
 void TSetupUirForm::Timer1Timer()

@@ -474,6 +474,22 @@ void SetupCbTest::openedFromTheConfigurationWindowAsksNoCode()
     f.bbResetCb->click();
     QCOMPARE(r.sim.RequestCount(sim::SimCmd::ResetCb), 0u);
     QVERIFY(r.prompt.log.empty());
+    // A failure the last automatic re-read left is reported by this opener
+    // as by the tile's, once, and nothing is posted.
+    for (const bool fromTile : {false, true}) {
+        r.Cb().FuncReadError = 1;
+        const uint32_t before = r.sim.RequestCount(sim::SimCmd::ReadTable);
+        for (int i = 0; i < 2; ++i) {
+            if (fromTile)
+                r.ClickCbTile();
+            else
+                f.OpenFromCfg();
+        }
+        QCOMPARE(r.prompt.log, std::vector<std::string>{"message:Ошибка получения конфигурации ЦБ"});
+        QCOMPARE(int(r.Cb().FuncReadError), 0);
+        QCOMPARE(r.sim.RequestCount(sim::SimCmd::ReadTable), before);
+        r.prompt.log.clear();
+    }
 }
 
 void SetupCbTest::failedSaveIsReportedAndTheRecordKeepsTheChange()

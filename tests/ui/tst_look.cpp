@@ -371,7 +371,11 @@ void LookTest::russianInEveryStandardDialog()
                    QVERIFY(view && view->model());
                    QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 0);
                    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
-                       const QString type = view->model()->index(row, 2, view->rootIndex()).data().toString();
+                       QString type = view->model()->index(row, 2, view->rootIndex()).data().toString();
+                       // "Файл txt": the suffix is the file's own, whatever other
+                       // tests leave in the folder.
+                       if (type.startsWith(QStringLiteral("Файл ")))
+                           type = QStringLiteral("Файл");
                        if (English(type))
                            english << type;
                    }

@@ -184,6 +184,8 @@ void AttachHistoryForm(TMainForm& main, THistoryForm& form)
 {
     THistoryForm* f = &form;
     main.SetHistoryForm(f, [f] { f->RenderList(); });
+    // The console is registered after this window, by the setup windows.
+    QObject::connect(&main, &TMainForm::ConsoleFormSet, f, [f](QWidget* console) { f->SetConsoleWindow(console); });
     main.QtHooks().onConsoleJournal_ = [f] { f->ConsoleShowJournal(); };
     main.QtHooks().onConsoleRecord_ = [f](const std::string& code, const std::string& text,
                                           const std::string& date) { f->ConsoleJournalRecord(code, text, date); };

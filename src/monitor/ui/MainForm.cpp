@@ -181,6 +181,13 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
 TMainForm::~TMainForm()
 {
     Shutdown();
+    // The owned windows go while the records, the hooks and the thread they
+    // use still exist (Qt would delete them only after this body): the
+    // console ends a command still running between two exchanges and joins
+    // its worker before any record is released.
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isWindow())
+            delete w;
     acq_.reset();
     state_.ReleaseAll();
 }
@@ -423,6 +430,7 @@ void TMainForm::SetConsoleForm(QWidget* form, std::function<void()> fill)
     Adopt(form);
     consoleForm_ = form;
     consoleFill_ = std::move(fill);
+    emit ConsoleFormSet(form);
 }
 
 void TMainForm::SetServiceButtonsVisible(bool on)
@@ -778,6 +786,15 @@ void TMainForm::OpenSetupCb(bool fillEnableAndAddress)
     const int index = state_.ShownCb;
     CentreOnTileArea(setupCbForm_);
     ShowWindow(setupCbForm_);
+    if (!state_.Cb(index))
+        return;
+    ReadCbConfig(index);
+    if (setupCbFill_)
+        setupCbFill_(index, fillEnableAndAddress);
+}
+
+void TMainForm::ReadCbConfig(int index)
+{
     TCbData* cb = state_.Cb(index);
     if (!cb)
         return;
@@ -787,13 +804,10 @@ void TMainForm::OpenSetupCb(bool fillEnableAndAddress)
         a.WaitText = "Ждите! Идет получение конфигурации ЦБ!";
         a.ErrorText = "Ошибка получения конфигурации ЦБ";
         PostRequestAndWait(a);
-    } else if (cb->FuncReadError) {
+    } else if (cb->FuncReadError.exchange(0) != 0) {
         // A failure of the automatic re-read is still reported.
         prompt_.Message("Ошибка получения конфигурации ЦБ", "Внимание!", PromptIcon::Error);
-        cb->FuncReadError = 0;
     }
-    if (setupCbFill_)
-        setupCbFill_(index, fillEnableAndAddress);
 }
 
 void TMainForm::pm1SetupUirClick() { OpenSetupUir(); }

@@ -97,6 +97,10 @@ public:
     // Run first on every status tick (the configuration window applies the
     // port settings it was given there).
     void SetStatusTickHook(std::function<void()> hook);
+    // The block setup window's table read, for both of its openers: posted
+    // to a served block; on a block that is not served a failure left by
+    // its last automatic re-read is reported (and cleared) instead.
+    void ReadCbConfig(int index);
     // The central-block setup window's service key.
     void SetServiceButtonsVisible(bool on);
     bool ServiceButtonsVisible() const;
@@ -156,6 +160,11 @@ public:
     QAction* pm2SetupIntem = nullptr;
     QAction* pm2Separator = nullptr;
     QAction* pm2Cancel = nullptr;
+
+signals:
+    // The service console was registered (the journal window places itself
+    // over it for the console's record reads and event cycles).
+    void ConsoleFormSet(QWidget* form);
 
 public slots:
     void Timer1Timer();

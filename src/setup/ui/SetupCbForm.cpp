@@ -277,11 +277,7 @@ void TSetupCbForm::OpenFromCfg()
     raise();
     activateWindow();
     actions_->NeedAccess = false;  // showing set it; the configuration window holds it off
-    PostArgs a = PostArgs::Standard(kReqReadAllFuncTables, 100);
-    a.Cb = cb;
-    a.WaitText = t::kWaitCbConfig;
-    a.ErrorText = t::kCbConfigFailed;
-    main_.PostRequestAndWait(a);
+    main_.ReadCbConfig(cb);
     Display(cb, false);
 }
 

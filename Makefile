@@ -8,12 +8,13 @@ BUILD_TYPE ?= RelWithDebInfo
 # Every Debian package the project needs: compilers, Qt 6 Widgets, GoogleTest,
 # the MinGW-w64 cross compiler and Wine for the Windows build, Xvfb and
 # ImageMagick for the end-to-end runs with screenshots (xdotool drives the windows
-# for `make screenshots`), clang for the fuzzers,
+# for `make screenshots` and the placement check, xwininfo of x11-utils reads where
+# they open), clang for the fuzzers,
 # dpkg-dev and lintian for the Debian package, tshark for the capture test.
 PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
 	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
-	xvfb xauth imagemagick fonts-dejavu-core socat xdotool \
+	xvfb xauth imagemagick fonts-dejavu-core socat xdotool x11-utils \
 	dpkg-dev lintian tshark
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -28,12 +28,15 @@
 #include <optional>
 #include <vector>
 
+#include "E2eScreen.h"
+
 namespace {
 
 constexpr int kGuardMs = 30000;  // only against a hang
 constexpr int kTolerance = 2;
 const char* const kCode = "e2e";
-const QRgb kTileArea = qRgb(192, 220, 192);
+using kestrel::test::kTileArea;
+using kestrel::test::TileArea;
 int failures = 0;
 QString gPrefix;  // OUTDIR/placement_WxH
 
@@ -134,25 +137,6 @@ QImage Screen(const QString& file)
     p.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
     p.waitForFinished(kGuardMs);
     return QImage(file).convertToFormat(QImage::Format_RGB32);
-}
-
-// The tile area: bounding box of its background colour.
-std::optional<QRect> TileArea(const QImage& img)
-{
-    int left = img.width(), top = img.height(), right = -1, bottom = -1;
-    for (int y = 0; y < img.height(); ++y) {
-        const QRgb* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-        for (int x = 0; x < img.width(); ++x)
-            if ((line[x] & 0xFFFFFF) == (kTileArea & 0xFFFFFF)) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-    }
-    if (right - left < 300 || bottom - top < 200)
-        return std::nullopt;
-    return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 // A tile's rectangle: the run of other colours from `from` to the right and down.

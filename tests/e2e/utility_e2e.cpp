@@ -31,9 +31,12 @@
 #include "monitor/ui/Tiles.h"
 #include "state/Model.h"
 
+#include "E2eScreen.h"
+
 namespace {
 
-const QRgb kTileArea = qRgb(192, 220, 192);
+using kestrel::test::kTileArea;
+using kestrel::test::TileArea;
 int failures = 0;
 
 void Check(bool ok, const QString& what)
@@ -115,25 +118,6 @@ qint64 ShownWithinMs(qint64 cycleMs)
     std::printf("bound: 1000 ms status timer + 2 x %lld ms event cycle + 2 x %lld ms screenshot = %lld ms\n",
                 static_cast<long long>(cycleMs), static_cast<long long>(gShotMs), static_cast<long long>(bound));
     return bound;
-}
-
-// The tile area: bounding box of its background colour.
-std::optional<QRect> TileArea(const QImage& img)
-{
-    int left = img.width(), top = img.height(), right = -1, bottom = -1;
-    for (int y = 0; y < img.height(); y += 1) {
-        const QRgb* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-        for (int x = 0; x < img.width(); ++x)
-            if ((line[x] & 0xFFFFFF) == (kTileArea & 0xFFFFFF)) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-    }
-    if (right - left < 300 || bottom - top < 200)
-        return std::nullopt;
-    return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 // The first tile: the first pixel of another colour, row by row, then its extent.

@@ -28,6 +28,7 @@
 #include <optional>
 #include <vector>
 
+#include "E2eProfile.h"
 #include "E2eScreen.h"
 
 namespace {
@@ -287,29 +288,12 @@ int main(int argc, char** argv)
     total.start();
     const QString prefix = gPrefix = outDir + QStringLiteral("/placement_%1x%2").arg(width).arg(height);
 
-    // The temporary profile: settings store, configuration, runtime folder.
-    QTemporaryDir tmp;
-    const QString config = tmp.filePath(QStringLiteral("config"));
-    const QString reg = config + QStringLiteral("/KestrelUtilite/registry/Software/KestrelUtilite");
-    QDir().mkpath(reg + QStringLiteral("/Cfg"));
-    QDir().mkpath(reg + QStringLiteral("/Password"));
-    const QString runtime = tmp.filePath(QStringLiteral("run"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString cfg = tmp.filePath(QStringLiteral("e2e.cfg"));
-    if (QProcess::execute(genPath, {cfg}) != 0) {
+    kestrel::test::TE2eProfile profile;
+    if (!profile.Make(genPath, {}, kCode)) {
         std::printf("FAIL: cannot write the configuration\n");
         return 1;
     }
-    auto writeValue = [](const QString& file, const QByteArray& value) {
-        QFile f(file);
-        return f.open(QIODevice::WriteOnly) && f.write(value) == value.size();
-    };
-    writeValue(reg + QStringLiteral("/Cfg/Software%5CKestrelUtilite%5CCfg"), cfg.toUtf8());
-    writeValue(reg + QStringLiteral("/Password/Software%5CKestrelUtilite%5CPassword"), kCode);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    const QProcessEnvironment& env = profile.env;
 
     QProcess sim;
     sim.setProcessEnvironment(env);
@@ -318,7 +302,7 @@ int main(int argc, char** argv)
         std::printf("FAIL: the simulator did not start\n");
         return 1;
     }
-    QFile mapping(reg + QStringLiteral("/Ports/COM1"));
+    QFile mapping(profile.PortMapping(QStringLiteral("COM1")));
     WaitFor([&] { return mapping.exists(); });
     // A journal whose fetch (the first poll) keeps the wait window up for
     // seconds after the first status tick, so that it can be measured: 14

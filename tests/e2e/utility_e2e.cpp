@@ -31,6 +31,7 @@
 #include "monitor/ui/Tiles.h"
 #include "state/Model.h"
 
+#include "E2eProfile.h"
 #include "E2eScreen.h"
 
 namespace {
@@ -192,32 +193,13 @@ int main(int argc, char** argv)
         return 77;
     }
 
-    // The temporary profile: settings store, configuration, runtime folder.
-    QTemporaryDir tmp;
-    const QString config = tmp.filePath(QStringLiteral("config"));
-    const QString reg = config + QStringLiteral("/KestrelUtilite/registry/Software/KestrelUtilite");
-    QDir().mkpath(reg + QStringLiteral("/Cfg"));
-    QDir().mkpath(reg + QStringLiteral("/Password"));
-    const QString runtime = tmp.filePath(QStringLiteral("run"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString cfg = tmp.filePath(QStringLiteral("e2e.cfg"));
-    const QStringList genArgs = twoBlocks ? QStringList{QStringLiteral("--cbs"), QStringLiteral("2"), cfg}
-                                          : QStringList{cfg};
-    if (QProcess::execute(genPath, genArgs) != 0) {
+    kestrel::test::TE2eProfile profile;
+    const QStringList genArgs = twoBlocks ? QStringList{QStringLiteral("--cbs"), QStringLiteral("2")} : QStringList{};
+    if (!profile.Make(genPath, genArgs, "e2e")) {
         std::printf("FAIL: cannot write the configuration\n");
         return 1;
     }
-    auto writeValue = [](const QString& file, const QByteArray& value) {
-        QFile f(file);
-        return f.open(QIODevice::WriteOnly) && f.write(value) == value.size();
-    };
-    writeValue(reg + QStringLiteral("/Cfg/Software%5CKestrelUtilite%5CCfg"), cfg.toUtf8());
-    writeValue(reg + QStringLiteral("/Password/Software%5CKestrelUtilite%5CPassword"), "e2e");
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    const QProcessEnvironment& env = profile.env;
 
     QProcess sim;
     sim.setProcessEnvironment(env);
@@ -232,7 +214,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    QFile mapping(reg + QStringLiteral("/Ports/COM1"));
+    QFile mapping(profile.PortMapping(QStringLiteral("COM1")));
     QElapsedTimer registered;
     registered.start();
     while (!mapping.exists() && registered.elapsed() < kGuardMs)

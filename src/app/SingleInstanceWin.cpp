@@ -8,7 +8,10 @@ namespace kestrel {
 
 TSingleInstance::~TSingleInstance()
 {
-    // The mutex lives until the process ends; the system releases it then.
+    // The name is free again once no handle is left (the system closes it at
+    // the latest when the process ends).
+    if (handle_ != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
 TSingleInstance::Result TSingleInstance::Acquire(const std::string& name, const std::string&)
@@ -20,8 +23,14 @@ TSingleInstance::Result TSingleInstance::Acquire(const std::string& name, const 
     const DWORD err = GetLastError();
     if (!h)
         return Result::Unavailable;
+    if (err == ERROR_ALREADY_EXISTS) {
+        // Another instance's mutex: holding a handle to it would keep the
+        // name taken after that instance has ended.
+        CloseHandle(h);
+        return Result::AlreadyRunning;
+    }
     handle_ = reinterpret_cast<intptr_t>(h);
-    return err == ERROR_ALREADY_EXISTS ? Result::AlreadyRunning : Result::Acquired;
+    return Result::Acquired;
 }
 
 }  // namespace kestrel

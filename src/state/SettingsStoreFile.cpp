@@ -124,9 +124,13 @@ int TFileSettingsStore::WriteRegString(const std::string& key, const std::string
     return -1;
 }
 
+#ifndef _WIN32
+// On Windows the user's store is the registry (SettingsStoreWin.cpp); the
+// file store serves the window tests there.
 std::unique_ptr<ISettingsStore> MakeUserSettingsStore()
 {
     return std::make_unique<TFileSettingsStore>(TFileSettingsStore::DefaultRoot());
 }
+#endif
 
 }  // namespace kestrel

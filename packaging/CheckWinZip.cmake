@@ -1,6 +1,8 @@
-# The Windows ZIP as cpack makes it holds the command-line programs in bin/,
-# each a Windows executable, and the copyright notice.
-#   cmake -DBUILD_DIR=... -DCPACK=... -DPROGRAMS="a;b" -P CheckWinZip.cmake
+# The Windows ZIP as cpack makes it holds the programs in bin/, each a
+# Windows executable, the other FILES named (the DLLs, plug-ins and the
+# translation of the Qt program), no DLL of the system's own, and the
+# copyright notice.
+#   cmake -DBUILD_DIR=... -DCPACK=... -DPROGRAMS="a;b" [-DFILES="bin/x.dll;..."] -P CheckWinZip.cmake
 set(out ${BUILD_DIR}/zip-check)
 file(REMOVE_RECURSE ${out})
 execute_process(COMMAND ${CPACK} -G ZIP -B ${out} WORKING_DIRECTORY ${BUILD_DIR}
@@ -27,6 +29,18 @@ foreach(p IN LISTS PROGRAMS)
     file(READ ${exe} head LIMIT 2 HEX)
     if(NOT head STREQUAL "4d5a")
         message(FATAL_ERROR "bin/${p}.exe is not a Windows executable (starts with ${head})")
+    endif()
+endforeach()
+foreach(f IN LISTS FILES)
+    if(NOT EXISTS ${top}/${f})
+        message(FATAL_ERROR "${f} is not in ${zips}")
+    endif()
+endforeach()
+file(GLOB dlls RELATIVE ${top}/bin ${top}/bin/*.dll)
+foreach(d IN LISTS dlls)
+    string(TOLOWER "${d}" d)
+    if(d MATCHES "^(kernel32|user32|gdi32|advapi32|msvcrt|ole32|shell32|ntdll)\\.dll$")
+        message(FATAL_ERROR "the system's own ${d} is in ${zips}")
     endif()
 endforeach()
 if(NOT EXISTS ${top}/doc/copyright.txt)

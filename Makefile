@@ -10,16 +10,17 @@ BUILD_TYPE ?= RelWithDebInfo
 # ImageMagick for the end-to-end runs with screenshots (xdotool drives the windows
 # for `make screenshots` and the placement check, xwininfo of x11-utils reads where
 # they open), clang for the fuzzers,
-# dpkg-dev and lintian for the Debian package, tshark for the capture test.
+# dpkg-dev and lintian for the Debian package, tshark for the capture test,
+# nsis for the Windows installer, dpkg-dev and xz-utils to unpack the Qt source.
 PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
 	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
-	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 \
+	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 nsis xz-utils perl \
 	xvfb xauth imagemagick fonts-dejavu-core socat xdotool x11-utils \
 	dpkg-dev lintian tshark
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-native test-sanitizers test-fuzz test-win package test-package run screenshots clean
+.PHONY: deps configure build test test-native test-sanitizers test-fuzz win-kit test-win package-win package test-package run screenshots clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -60,23 +61,47 @@ test-fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 	cd build-fuzz && ctest --output-on-failure -L fuzz
 
-# The core and the command-line tools cross-built for Windows, tests under Wine.
-test-win: deps
+# Qt 6 for MinGW-w64, built once per machine from Debian's qt6-base source
+# into ~/.cache/kestrel-utilite (about 20 minutes on two cores).
+KIT := $(shell tools/win-kit.sh --print)
+win-kit: deps
+	JOBS=$(JOBS) tools/win-kit.sh
+
+# The Wine prefix of the Windows tests: private, 64-bit, made once without
+# questions (no Mono or Gecko installers); an interrupted set-up is started again.
+WINE_ENV := WINEPREFIX=$(CURDIR)/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all \
+	WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
+
+# The whole program cross-built for Windows with the kit, the windows included;
+# every Windows suite under Wine (the window suites on the offscreen platform),
+# then the real program under Wine against the simulated block.
+test-win: deps win-kit
 	@# -O1: the cross build is for testing; it compiles in little more than half the time of -O3.
 	cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKESTREL_QT_KIT=$(KIT)
 	cmake --build build-win -j $(JOBS)
-	@# A private 64-bit prefix, made once without questions (no Mono or Gecko
-	@# installers, no display); an interrupted set-up is started again.
-	export WINEPREFIX=$(CURDIR)/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="; \
-	  unset DISPLAY WAYLAND_DISPLAY; \
+	export $(WINE_ENV); \
 	  if [ ! -f "$$WINEPREFIX/system.reg" ]; then \
 	    echo "Setting up the Wine prefix $$WINEPREFIX"; rm -rf "$$WINEPREFIX"; \
-	    wineboot -i >/dev/null 2>&1; wineserver -w; \
+	    env -u DISPLAY wineboot -i >/dev/null 2>&1; wineserver -w; \
 	  fi; \
-	  cd build-win && ctest --output-on-failure -j $(JOBS) -L win; rc=$$?; wineserver -k 2>/dev/null; exit $$rc
+	  cd build-win && $(XVFB) ctest --output-on-failure -j $(JOBS) -L win; rc=$$?; wineserver -k 2>/dev/null; exit $$rc
+	@# The simulator and the harness are native programs.
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(BUILD) -j $(JOBS) --target kestrel-cbsim kestrel-democfg wine_utility_e2e
+	WINEPATH='Z:$(subst /,\,$(CURDIR))\build-win\wine-qt\bin' $(XVFB) $(BUILD)/tests/e2e/wine_utility_e2e \
+	  build-win/src/app/kestrel-utilite.exe $(BUILD)/sim/kestrel-cbsim $(BUILD)/tools/demo/kestrel-democfg build-win
 
-test: test-native test-sanitizers test-fuzz test-win test-package
+# The Windows ZIP and installer, then the installer under Wine: a silent
+# install into a fresh prefix, the installed program's main window, a silent
+# uninstall.
+package-win: test-win
+	cd build-win && cpack -G "ZIP;NSIS"
+	packaging/test_installer_wine.sh $$(ls build-win/kestrel-utilite-*-win64.exe | tail -n 1) \
+	  $(BUILD)/tools/demo/kestrel-democfg build-win
+
+test: test-native test-sanitizers test-fuzz test-win package-win test-package
 
 # The Debian package (CPack), checked by lintian; a lintian error fails the build.
 package: build

@@ -2,7 +2,8 @@
 # A Qt Test suite of the Windows build under Wine, on the offscreen platform.
 #   wine_qtest.sh SUITE.exe [ARGS...]
 # Wine hands no QT_* variable to a Windows program, so the platform is given
-# on the command line. The log goes to a file that is printed afterwards: the
+# on the command line (KESTREL_WINE_QPA=windows: Qt's Windows platform on the
+# X display, with the fonts Wine gives a Windows program). The log goes to a file that is printed afterwards: the
 # suite's own standard output does not reach ctest under Wine. Wine needs an
 # X display even for the offscreen platform (it makes a window for Qt's event
 # loop): without DISPLAY the suite runs on a private Xvfb.
@@ -14,7 +15,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 log=$(mktemp --suffix=.txt)
 trap 'rm -f "$log"' EXIT
-wine "$exe" -platform offscreen "$@" -o "Z:${log//\//\\},txt"
+wine "$exe" -platform "${KESTREL_WINE_QPA:-offscreen}" "$@" -o "Z:${log//\//\\},txt"
 rc=$?
 cat "$log"
 exit $rc

@@ -1,6 +1,8 @@
 // How the windows look: every text fits its control, and (with
 // KESTREL_UI_SHOTS=<folder>) each window is saved as a picture for review.
 #include <QFileDialog>
+#include <QGlyphRun>
+#include <QTextLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,7 +32,23 @@ void Save(QWidget& w, const char* name)
         w.grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
 }
 
-// Every label and button shows its whole text.
+// Every character has a glyph in the font it is drawn with (Qt's fallback
+// fonts included): none shows as an empty box.
+bool HasGlyphs(QString text, const QFont& font)
+{
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    for (const QGlyphRun& run : layout.glyphRuns())
+        for (quint32 g : run.glyphIndexes())
+            if (g == 0)
+                return false;
+    return true;
+}
+
+// Every label and button shows its whole text, every letter of it.
 void TextsFit(QWidget& w)
 {
     for (QLabel* l : w.findChildren<QLabel*>()) {
@@ -39,10 +57,13 @@ void TextsFit(QWidget& w)
         const int need = l->fontMetrics().horizontalAdvance(l->text());
         QVERIFY2(need <= l->contentsRect().width(),
                  qPrintable(QStringLiteral("\"%1\" needs %2 px, has %3").arg(l->text()).arg(need).arg(l->contentsRect().width())));
+        if (l->textFormat() != Qt::RichText && !Qt::mightBeRichText(l->text()))
+            QVERIFY2(HasGlyphs(l->text(), l->font()), qPrintable(QStringLiteral("no glyph in \"%1\"").arg(l->text())));
     }
     for (QPushButton* b : w.findChildren<QPushButton*>()) {
         const int need = b->fontMetrics().horizontalAdvance(b->text());
         QVERIFY2(need < b->width(), qPrintable(b->text()));
+        QVERIFY2(HasGlyphs(b->text(), b->font()), qPrintable(QStringLiteral("no glyph in \"%1\"").arg(b->text())));
     }
 }
 // Latin letters where the operator reads Russian: mnemonics and shortcut
@@ -205,6 +226,12 @@ void LookTest::mainWindowAndMenus()
     settings->popup(QPoint(0, 0));
     QTRY_VERIFY(settings->isVisible());
     Save(*settings, "menu_settings");
+    // What the main window and its menu say, every letter drawn.
+    QStringList said = Texts(&form);
+    for (QAction* a : settings->actions())
+        said << a->text();
+    for (const QString& t : said)
+        QVERIFY2(HasGlyphs(t, form.font()), qPrintable(QStringLiteral("no glyph in \"%1\"").arg(t)));
     settings->close();
     form.PopupMenu1()->popup(QPoint(0, 0));
     QTRY_VERIFY(form.PopupMenu1()->isVisible());

@@ -264,17 +264,19 @@ void StartupTest::secondInstanceIsRefused()
 {
     QTemporaryDir dir;
     const std::string folder = dir.filePath("run").toStdString();
+    // On Windows the name is the whole session's: one of this run's own.
+    const std::string name = "KestrelUtilite-test-" + std::to_string(QCoreApplication::applicationPid());
     auto first = std::make_unique<TSingleInstance>();
-    QCOMPARE(first->Acquire("KestrelUtilite", folder), TSingleInstance::Result::Acquired);
+    QCOMPARE(first->Acquire(name, folder), TSingleInstance::Result::Acquired);
     TSingleInstance second;
-    QCOMPARE(second.Acquire("KestrelUtilite", folder), TSingleInstance::Result::AlreadyRunning);
+    QCOMPARE(second.Acquire(name, folder), TSingleInstance::Result::AlreadyRunning);
     // Another name is another program.
     TSingleInstance other;
-    QCOMPARE(other.Acquire("SomethingElse", folder), TSingleInstance::Result::Acquired);
+    QCOMPARE(other.Acquire(name + "-other", folder), TSingleInstance::Result::Acquired);
     // The first one ends: the lock is free again.
     first.reset();
     TSingleInstance third;
-    QCOMPARE(third.Acquire("KestrelUtilite", folder), TSingleInstance::Result::Acquired);
+    QCOMPARE(third.Acquire(name, folder), TSingleInstance::Result::Acquired);
 }
 
 void StartupTest::lockFolderMustBeOurs()

@@ -716,6 +716,7 @@ void TMainForm::FormResize()
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* e)
 {
+
     if (watched == panel2_ && e->type() == QEvent::Resize && !closing_) {
         // The tile area follows the window: first the shrink rule of a
         // narrowing resize, then fitting and placing.
@@ -908,6 +909,13 @@ void TMainForm::showEvent(QShowEvent* e)
     if (fittedOnShow_ || e->spontaneous())
         return;
     fittedOnShow_ = true;
+    // On Windows the menu bar has its style's height only once the window
+    // exists, a pixel more than its size hint said before: the window grows
+    // by it, so that the tile area has its full height.
+    // (The window's layout gives the menu bar its height for the width.)
+    const int menuHeight = menuBar()->heightForWidth(width());
+    if (!isMaximized() && !isFullScreen() && height() - menuHeight < kClientHeight)
+        resize(width(), kClientHeight + menuHeight);
     // Now the tile area has the size the window gives it (the start-up runs
     // while the window is hidden, when it has none yet).
     lastWidth_ = width();

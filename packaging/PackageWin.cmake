@@ -23,11 +23,15 @@ else()
     # this case-sensitive disk: it searches an index of lower-case links, and
     # each DLL found is installed from the file the link names, under its own name.
     find_program(KESTREL_WIN_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
+    # On Windows itself the system folder.
+    file(TO_CMAKE_PATH "$ENV{SystemRoot}/System32" kestrel_system32)
     find_path(KESTREL_WIN_SYSTEM_DLLS kernel32.dll
         PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows /usr/lib64/wine/x86_64-windows
+              ${kestrel_system32}
         NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
     if(NOT KESTREL_WIN_SYSTEM_DLLS)
-        message(FATAL_ERROR "Wine's 64-bit system DLLs are not found: the package cannot tell them from its own")
+        message(FATAL_ERROR "the system's 64-bit DLLs (Wine's, or Windows' System32) are not found: "
+                            "the package cannot tell them from its own")
     endif()
     set(kestrel_dll_index ${CMAKE_BINARY_DIR}/win-dll-index)
     file(REMOVE_RECURSE ${kestrel_dll_index})
@@ -37,7 +41,7 @@ else()
         foreach(dll IN LISTS dlls)
             get_filename_component(n ${dll} NAME)
             string(TOLOWER ${n} n)
-            file(CREATE_LINK ${dll} ${kestrel_dll_index}/${n} SYMBOLIC)
+            file(CREATE_LINK ${dll} ${kestrel_dll_index}/${n} SYMBOLIC COPY_ON_ERROR)
         endforeach()
     endforeach()
 

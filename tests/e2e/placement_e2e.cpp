@@ -14,15 +14,11 @@
 // OUTDIR/placement_WxH_setup-cb.png (the whole screen).
 // Exit 77 (skipped) when the simulator is not built.
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRect>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QThread>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -30,137 +26,15 @@
 
 #include "E2eProfile.h"
 #include "E2eScreen.h"
+#include "E2eX11.h"
 
 namespace {
 
-constexpr int kGuardMs = 30000;  // only against a hang
+using namespace kestrel::test;
+constexpr int kGuardMs = kX11GuardMs;
 constexpr int kTolerance = 2;
 const char* const kCode = "e2e";
-using kestrel::test::kTileArea;
-using kestrel::test::TileArea;
-int failures = 0;
-QString gPrefix;  // OUTDIR/placement_WxH
-
-void Check(bool ok, const QString& what)
-{
-    std::printf("%s: %s\n", ok ? "ok" : "FAIL", qPrintable(what));
-    std::fflush(stdout);
-    if (ok)
-        return;
-    // The screen as it was, for the diagnosis.
-    const QString file = gPrefix + QStringLiteral("_failed%1.png").arg(++failures);
-    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
-    std::printf("  (screen in %s)\n", qPrintable(file));
-}
-
-QString Run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(kGuardMs);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-QString Xdo(const QStringList& args) { return Run(QStringLiteral("xdotool"), args); }
-
-QString Str(const QRect& r) { return QStringLiteral("%1x%2 at %3,%4").arg(r.width()).arg(r.height()).arg(r.x()).arg(r.y()); }
-
-// The visible window whose title matches `title` (a regular expression), 0 when none.
-qulonglong Find(const QString& title)
-{
-    const QStringList ids = Xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title})
-                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return ids.isEmpty() ? 0 : ids.last().toULongLong();
-}
-
-bool WaitFor(const std::function<bool()>& cond, int guardMs = kGuardMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > guardMs)
-            return false;
-        QThread::msleep(30);
-    }
-    return true;
-}
-
-qulonglong Need(const QString& title)
-{
-    qulonglong id = 0;
-    WaitFor([&] { return (id = Find(title)) != 0; });
-    return id;
-}
-
-bool Gone(const QString& title) { return WaitFor([&] { return Find(title) == 0; }); }
-
-// The window's rectangle as the X server has it.
-QRect Geometry(qulonglong id)
-{
-    const QString info = Run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(id)});
-    auto field = [&](const char* name) {
-        const QRegularExpressionMatch m =
-            QRegularExpression(QString::fromLatin1(name) + QStringLiteral(":\\s*(-?\\d+)")).match(info);
-        return m.hasMatch() ? m.captured(1).toInt() : -1;
-    };
-    return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height")};
-}
-
-QRect RootGeometry()
-{
-    const QString info = Run(QStringLiteral("xwininfo"), {QStringLiteral("-root")});
-    auto field = [&](const char* name) {
-        const QRegularExpressionMatch m = QRegularExpression(QString::fromLatin1(name) + QStringLiteral(":\\s*(\\d+)")).match(info);
-        return m.hasMatch() ? m.captured(1).toInt() : -1;
-    };
-    return {0, 0, field("Width"), field("Height")};
-}
-
-void Click(qulonglong id, int x, int y)
-{
-    Xdo({QStringLiteral("windowraise"), QString::number(id)});
-    Xdo({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(id), QString::number(x),
-         QString::number(y), QStringLiteral("click"), QStringLiteral("1")});
-}
-
-// A point given from the window's bottom-right corner.
-void ClickFromBottomRight(qulonglong id, int dx, int dy)
-{
-    const QRect r = Geometry(id);
-    Click(id, r.width() - dx, r.height() - dy);
-}
-
-void ClickFromBottomLeft(qulonglong id, int x, int dy) { Click(id, x, Geometry(id).height() - dy); }
-
-QImage Screen(const QString& file)
-{
-    QProcess p;
-    p.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
-    p.waitForFinished(kGuardMs);
-    return QImage(file).convertToFormat(QImage::Format_RGB32);
-}
-
-// A tile's rectangle: the run of other colours from `from` to the right and down.
-QRect TileAt(const QImage& img, QPoint from)
-{
-    auto bg = [&](int x, int y) { return (img.pixel(x, y) & 0xFFFFFF) == (kTileArea & 0xFFFFFF); };
-    int w = 0, h = 0;
-    while (from.x() + w < img.width() && !bg(from.x() + w, from.y() + 3))
-        ++w;
-    while (from.y() + h < img.height() && !bg(from.x() + 3, from.y() + h))
-        ++h;
-    return {from.x(), from.y(), w, h};
-}
-
-// The first tile, row by row; empty when there is none.
-QRect FirstTile(const QImage& img, const QRect& area)
-{
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if ((img.pixel(x, y) & 0xFFFFFF) != (kTileArea & 0xFFFFFF))
-                return TileAt(img, {x, y});
-    return {};
-}
+TChecks Check;  // the failing screens as OUTDIR/placement_WxH_failedN.png
 
 // The rules, worked out here on the measured rectangles.
 enum class Rule { Centred, CentredHorizontally };
@@ -286,7 +160,8 @@ int main(int argc, char** argv)
     }
     QElapsedTimer total;
     total.start();
-    const QString prefix = gPrefix = outDir + QStringLiteral("/placement_%1x%2").arg(width).arg(height);
+    const QString prefix = outDir + QStringLiteral("/placement_%1x%2").arg(width).arg(height);
+    Check.SetShotPrefix(prefix);
 
     kestrel::test::TE2eProfile profile;
     if (!profile.Make(genPath, {}, kCode)) {
@@ -328,18 +203,17 @@ int main(int argc, char** argv)
         if (waitSeen)
             CheckPlaced(QStringLiteral("wait window"), kWait, Rule::Centred, mainRect);
         Check(Gone(kWait), QStringLiteral("wait window gone after the first poll"));
-        const QImage mainImg = Screen(prefix + QStringLiteral("_main.png"));
+        const QImage mainImg = Shot(prefix + QStringLiteral("_main.png"));
         const std::optional<QRect> area = TileArea(mainImg);
-        const QRect tile = area ? FirstTile(mainImg, *area) : QRect();
+        const QRect tile = area ? FirstTile(mainImg, *area).value_or(QRect()) : QRect();
         Check(!tile.isEmpty(), QStringLiteral("tile area and first tile found"));
         if (tile.isEmpty())
             throw Abort{};
         std::printf("main window %s, tile area %s, tiles %dx%d\n", qPrintable(Str(mainRect)), qPrintable(Str(*area)),
                     tile.width(), tile.height());
         // The CB tile follows the 43 UIR tiles in the same flow.
-        const int step = tile.width() + 5, cols = (area->right() - tile.left() + 1 + 5) / step;
-        const QPoint cbTile = QPoint(tile.left() + (43 % cols) * step, tile.top() + (43 / cols) * (tile.height() + 5)) +
-                              QPoint(tile.width() / 2, tile.height() / 2) - mainRect.topLeft();
+        const QPoint cbTile =
+            TileOrigin(tile, *area, 43) + QPoint(tile.width() / 2, tile.height() / 2) - mainRect.topLeft();
         const QPoint uirTile = tile.center() - mainRect.topLeft();
 
         // The access prompt, over the tile area, answered with the code.
@@ -368,7 +242,7 @@ int main(int argc, char** argv)
         const QRect cbRect = CheckPlaced(QStringLiteral("block setup window"), setupCb, Rule::Centred, *area);
         const qulonglong cbId = Find(setupCb);
         Settle();
-        Screen(prefix + QStringLiteral("_setup-cb.png"));
+        Shot(prefix + QStringLiteral("_setup-cb.png"));
 
         // Its dialogs, over it; the buttons where the block window has them.
         struct Dialog {
@@ -450,7 +324,7 @@ int main(int argc, char** argv)
     sim.terminate();
     if (!sim.waitForFinished(5000))
         sim.kill();
-    std::printf("%s in %lld ms (%dx%d)\n", failures ? "FAILED" : "PASSED", static_cast<long long>(total.elapsed()), width,
+    std::printf("%s in %lld ms (%dx%d)\n", Check.Failures() ? "FAILED" : "PASSED", static_cast<long long>(total.elapsed()), width,
                 height);
-    return failures ? 1 : 0;
+    return Check.Failures() ? 1 : 0;
 }

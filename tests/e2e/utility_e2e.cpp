@@ -28,42 +28,20 @@
 #include <cstdio>
 #include <optional>
 
-#include "monitor/ui/Tiles.h"
 #include "state/Model.h"
 
 #include "E2eProfile.h"
 #include "E2eScreen.h"
+#include "E2eTiles.h"
+#include "E2eX11.h"
 
 namespace {
 
-using kestrel::test::kTileArea;
-using kestrel::test::TileArea;
-int failures = 0;
-
-void Check(bool ok, const QString& what)
-{
-    std::printf("%s: %s\n", ok ? "ok" : "FAIL", qPrintable(what));
-    std::fflush(stdout);
-    if (!ok)
-        ++failures;
-}
+using namespace kestrel::test;
+TChecks Check;
 
 // Only a guard against a hang: whatever is awaited comes long before it.
 constexpr int kGuardMs = 120000;
-
-// The longest screenshot so far: a figure of the host's load in this run.
-qint64 gShotMs = 0;
-
-QImage Shot(const QString& file)
-{
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
-    p.waitForFinished(30000);
-    gShotMs = std::max(gShotMs, t.elapsed());
-    return QImage(file).convertToFormat(QImage::Format_RGB32);
-}
 
 // The simulator's replies to typed commands, line by line.
 std::optional<QString> SimLine(QProcess& sim)
@@ -115,39 +93,10 @@ qint64 IdleCycleMs(QProcess& sim, int address)
 // and twice the longest screenshot, as measured in this run.
 qint64 ShownWithinMs(qint64 cycleMs)
 {
-    const qint64 bound = 1000 + 2 * std::max<qint64>(cycleMs, 0) + 2 * gShotMs;
+    const qint64 bound = 1000 + 2 * std::max<qint64>(cycleMs, 0) + 2 * LongestShotMs();
     std::printf("bound: 1000 ms status timer + 2 x %lld ms event cycle + 2 x %lld ms screenshot = %lld ms\n",
-                static_cast<long long>(cycleMs), static_cast<long long>(gShotMs), static_cast<long long>(bound));
+                static_cast<long long>(cycleMs), static_cast<long long>(LongestShotMs()), static_cast<long long>(bound));
     return bound;
-}
-
-// The first tile: the first pixel of another colour, row by row, then its extent.
-std::optional<QRect> FirstTile(const QImage& img, const QRect& area)
-{
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if ((img.pixel(x, y) & 0xFFFFFF) != (kTileArea & 0xFFFFFF)) {
-                int w = 0, h = 0;
-                while (x + w <= area.right() && (img.pixel(x + w, y + 3) & 0xFFFFFF) != (kTileArea & 0xFFFFFF))
-                    ++w;
-                while (y + h <= area.bottom() && (img.pixel(x + 3, y + h) & 0xFFFFFF) != (kTileArea & 0xFFFFFF))
-                    ++h;
-                return QRect(x, y, w, h);
-            }
-    return std::nullopt;
-}
-
-// Centre of input n's circle on UIR tile `index` (0-based), the tiles
-// running left to right from the first one.
-QPoint InputCentre(const QRect& first, const QRect& area, int index, int input)
-{
-    const int step = first.width() + 5;
-    const int cols = (area.right() - first.left() + 1 + 5) / step;
-    const int col = index % cols, row = index / cols;
-    const QPoint origin(first.left() + col * step, first.top() + row * (first.height() + 5));
-    const kestrel::TTileGeometry g = kestrel::TTileGeometry::For(first.width(), first.height());
-    const int y = input == 3 ? g.Y0 : input == 2 ? g.Y1 : g.Y2;
-    return origin + QPoint(4 + g.D / 2, y + g.D / 2);
 }
 
 bool WaitWindowShown(const QImage& img, const QRect& area)
@@ -334,9 +283,7 @@ int main(int argc, char** argv)
               QStringLiteral("block 1's UIR 5 input 2 still white (%1)").arg(ColourName(shown)));
         // Block 1's CB tile: its arc circle sits where input 2's does on a UIR tile.
         QRect cbTile = *first;
-        const int step = first->width() + 5, cols = (area->right() - first->left() + 1 + 5) / step;
-        cbTile.moveTo(first->left() + (kestrel::kUirCount % cols) * step,
-                      first->top() + (kestrel::kUirCount / cols) * (first->height() + 5));
+        cbTile.moveTo(TileOrigin(*first, *area, kestrel::kUirCount));
         const QRgb cbArc = img.pixel(cbTile.topLeft() + (InputCentre(*first, *area, 0, 2) - first->topLeft()));
         Check((cbArc & 0xFFFFFF) == 0xFFFFFF,
               QStringLiteral("block 1's CB tile arc circle still white (%1)").arg(ColourName(cbArc)));
@@ -347,8 +294,8 @@ int main(int argc, char** argv)
         sim.terminate();
         if (!sim.waitForFinished(5000))
             sim.kill();
-        std::printf("%s (screenshot %s)\n", failures ? "FAILED" : "PASSED", qPrintable(shotFile));
-        return failures ? 1 : 0;
+        std::printf("%s (screenshot %s)\n", Check.Failures() ? "FAILED" : "PASSED", qPrintable(shotFile));
+        return Check.Failures() ? 1 : 0;
     }
 
     // 2. The arc. The screen follows at the next status tick after the next
@@ -418,6 +365,6 @@ int main(int argc, char** argv)
     sim.terminate();
     if (!sim.waitForFinished(5000))
         sim.kill();
-    std::printf("%s (screenshot %s)\n", failures ? "FAILED" : "PASSED", qPrintable(shotFile));
-    return failures ? 1 : 0;
+    std::printf("%s (screenshot %s)\n", Check.Failures() ? "FAILED" : "PASSED", qPrintable(shotFile));
+    return Check.Failures() ? 1 : 0;
 }

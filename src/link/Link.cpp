@@ -157,6 +157,15 @@ int TLink::OpenPortForCb(int32_t cb)
         // for this one's.
         port_.ClearLastError();
         port_.SetPortNumber(rec->PortNumber.load());
+        if (port_.IsOpen() && port_.GetLastError() != 0) {
+            // The device opened, but refused the settings the port object
+            // still held from the last block (or its defaults: even parity,
+            // which a pseudo-terminal refuses). That says nothing about this
+            // block's own: closed again, the port opens below with them all
+            // at once, as after a change of port.
+            port_.Close();
+            port_.ClearLastError();
+        }
         if (int r = check("Нет такого порта, или он занят другой программой.", -1))
             return r;
         port_.SetSpeed(static_cast<int32_t>(rec->Baud.load()));

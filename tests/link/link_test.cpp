@@ -190,6 +190,38 @@ TEST(OpenPortForCb, RejectedSettingsGiveTheirCodesAndTexts)
     }
 }
 
+// A device that refuses the settings left from before (here the defaults'
+// even parity, as a pseudo-terminal does) but takes the block's own: the
+// block is reached; one that refuses the block's own fails at the open.
+TEST(OpenPortForCb, StaleSettingsRefusedOnTheSamePortDoNotFailTheBlock)
+{
+    for (const int own : {0, 2}) {
+        SCOPED_TRACE(own);
+        Rig r;
+        r.state.ConsoleOpen = 1;
+        r.cb().Parity = own;
+        r.dev.LineCheck = [](const LineSettings& s) -> uint32_t { return s.Parity != 0 ? 87 : 0; };
+        if (own == 0) {
+            EXPECT_EQ(r.link.OpenPortForCb(0), 0);
+            // The same number re-opens the port (twice, with what it held);
+            // then once more with the block's own.
+            EXPECT_EQ(r.dev.Calls, (std::vector<std::string>{"open 1", "line 9600 8 2 0", "timeouts", "close",
+                                                              "open 1", "line 9600 8 2 0", "timeouts", "close",
+                                                              "open 1", "line 9600 8 0 0", "timeouts"}));
+            EXPECT_TRUE(r.hooks.Lines.empty());
+            EXPECT_EQ(r.cb().LastPortError.load(), 0u);
+            EXPECT_EQ(r.cb().FailCount.load(), 0);
+            EXPECT_TRUE(r.port.IsOpen());
+        } else {
+            EXPECT_EQ(r.link.OpenPortForCb(0), -6);
+            EXPECT_EQ(r.hooks.Lines, (std::vector<std::string>{"Ошибка открытия СОМ-порта."}));
+            EXPECT_EQ(r.cb().LastPortError.load(), 87u);
+            EXPECT_EQ(r.cb().FailCount.load(), 1);
+            EXPECT_FALSE(r.port.IsOpen());
+        }
+    }
+}
+
 TEST(OpenPortForCb, SettingsOfAClosedPortRecordNothingUntilTheOpen)
 {
     Rig r;

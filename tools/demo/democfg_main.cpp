@@ -73,11 +73,8 @@ int main(int argc, char** argv)
     };
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--cbs") == 0) {
-            if (i + 1 >= argc)
-                return Usage();
-            char* end = nullptr;
-            const long n = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || n < 1 || n > 254)  // one link address each
+            long n = 0;
+            if (!number(i, 1, 254, n))  // one link address each
                 return Usage();
             count = static_cast<int>(n);
             named = true;

@@ -716,7 +716,6 @@ void TMainForm::FormResize()
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* e)
 {
-
     if (watched == panel2_ && e->type() == QEvent::Resize && !closing_) {
         // The tile area follows the window: first the shrink rule of a
         // narrowing resize, then fitting and placing.

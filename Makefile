@@ -11,7 +11,8 @@ BUILD_TYPE ?= RelWithDebInfo
 # for `make screenshots` and the placement check, xwininfo of x11-utils reads where
 # they open), clang for the fuzzers,
 # dpkg-dev and lintian for the Debian package, tshark for the capture test,
-# nsis for the Windows installer, dpkg-dev and xz-utils to unpack the Qt source.
+# nsis for the Windows installer, xz-utils and perl for the Qt source of the
+# Windows kit (unpacking it, its header tool).
 PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
 	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 nsis xz-utils perl \

@@ -1,8 +1,7 @@
 # Windows: a self-contained folder as a ZIP (cpack -G ZIP) and, when NSIS is
 # installed, a 64-bit installer (cpack -G NSIS). The programs go to bin/ with
 # every DLL they load; the Qt program's plug-ins go to plugins/ and Qt's
-# Russian translation to translations/, where Qt looks for them beside its own
-# DLL (a relocatable Qt takes bin/.. as its prefix).
+# Russian translation to translations/, where bin/qt.conf points Qt.
 set(kestrel_win_programs kestrel-utilite kestrel-cfg kestrel-console)
 set(kestrel_win_installed)
 foreach(p IN LISTS kestrel_win_programs)
@@ -79,8 +78,11 @@ else()
         endforeach()")
 
     # Qt's own buttons and dialogs in Russian: the host's translation, of the
-    # same Qt version as the kit.
-    find_file(KESTREL_QTBASE_RU qtbase_ru.qm PATHS /usr/share/qt6/translations NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    # same Qt version as the kit (on Windows itself, Qt's own).
+    list(GET KESTREL_WIN_DLL_DIRS 0 kestrel_qt_bin)
+    find_file(KESTREL_QTBASE_RU qtbase_ru.qm
+        PATHS /usr/share/qt6/translations ${kestrel_qt_bin}/../translations ${kestrel_qt_bin}/../share/qt6/translations
+        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
     if(NOT KESTREL_QTBASE_RU)
         message(FATAL_ERROR "qtbase_ru.qm not found (Debian package qt6-translations-l10n)")
     endif()

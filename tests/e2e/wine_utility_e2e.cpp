@@ -263,13 +263,10 @@ int main(int argc, char** argv)
     env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
     // Wine makes Cyrillic file names only from a UTF-8 locale.
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    // WINEPATH (Qt's DLLs) passes as it is; Wine hands QT_* variables to a
-    // Windows program only when they are named WINEQT_*.
-    if (env.contains(QStringLiteral("QT_PLUGIN_PATH")))
-        env.insert(QStringLiteral("WINEQT_PLUGIN_PATH"), env.value(QStringLiteral("QT_PLUGIN_PATH")));
-    for (const char* v : {"WINEPATH", "QT_PLUGIN_PATH"})
-        if (!env.contains(QString::fromLatin1(v)))
-            std::printf("note: %s is not set: the program may not find Qt\n", v);
+    // WINEPATH names Qt's DLLs (the build's wine-qt/bin); Qt finds its
+    // plug-ins beside them.
+    if (!env.contains(QStringLiteral("WINEPATH")))
+        std::printf("note: WINEPATH is not set: the program may not find Qt\n");
     const QString wine = QStringLiteral("wine"), wineserver = QStringLiteral("wineserver");
     // Everything Wine runs in the prefix ends before the prefix is removed.
     auto stopWine = [&] {

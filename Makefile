@@ -72,7 +72,7 @@ win-kit: deps
 # questions (no Mono or Gecko installers); an interrupted set-up is started again.
 WINE_ENV := WINEPREFIX=$(CURDIR)/build-win/wineprefix WINEARCH=win64 WINEDEBUG=-all \
 	WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
+XVFB := xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 
 # The whole program cross-built for Windows with the kit, the windows included;
 # every Windows suite under Wine (the window suites on the offscreen platform),

@@ -11,7 +11,7 @@ set -u
 exe=$1
 shift
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$exe" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$exe" "$@"
 fi
 log=$(mktemp --suffix=.txt)
 trap 'rm -f "$log"' EXIT

@@ -9,4 +9,4 @@ skip() { echo "SKIP: $*"; exit 77; }
 [ -n "$utilite" ] && [ -x "$utilite" ] || skip "kestrel-utilite is not built"
 command -v xvfb-run >/dev/null || skip "xvfb-run is not installed"
 unset QT_QPA_PLATFORM
-exec xvfb-run -a -s "-screen 0 1280x1024x24" "$e2e" "$cbsim"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$e2e" "$cbsim"

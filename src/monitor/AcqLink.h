@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "state/Model.h"
+
 namespace kestrel {
 
 // The request codes a window may post and the thread executes.
@@ -19,6 +21,9 @@ constexpr int32_t kReqReadAllFuncTables = 102;
 constexpr int32_t kReqReadUirConfig = 104;
 constexpr int32_t kReqEventCycle = 106;
 constexpr int32_t kReqFetchJournal2 = 107;
+// A job staged with the request (TRequestTask): a whole settings read or
+// restore that must run on the thread, with the port open, in one visit.
+constexpr int32_t kReqRunTask = 120;
 
 class IAcqLink {
 public:
@@ -39,6 +44,13 @@ public:
     {
         (void)stopRequested;
         Dispatch(cb, kReqEventCycle);
+    }
+    // The job of a kReqRunTask request. A link that does not know the job's
+    // kind leaves it undone (the job reports that itself).
+    virtual void RunTask(int32_t cb, TRequestTask& task)
+    {
+        (void)cb;
+        (void)task;
     }
 };
 

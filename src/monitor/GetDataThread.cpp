@@ -122,6 +122,14 @@ void TGetDataThread::Visit()
     if (code == 0) {
         if (AutoPoll(index, *cb) == VisitEnd::KeepOpen)
             return;
+    } else if (code == kReqRunTask) {
+        const std::shared_ptr<TRequestTask> task = cb->TakeRequestTask();
+        cb->TakeRequestData();
+        if (!console && task) {
+            link_.RunTask(index, *task);
+            served_.store(served_.load() + 1);
+        }
+        cb->Request.compareExchange(code, 0);
     } else if (link_.IsKnownCode(code)) {
         // Taken also when the console drops the request, so nothing of it
         // is left for the next one.
@@ -183,12 +191,16 @@ TGetDataThread::VisitEnd TGetDataThread::AutoPoll(int32_t index, TCbData& cb)
     }
     case kPollFuncTables: {
         link_.Dispatch(index, kReqReadAllFuncTables);
+        // The records take what the block now holds, as always; the block
+        // is marked when that is no longer what the file holds.
+        FlagWhenChangedOnSite(cb);
         const bool changed = cb.UirCfgChanged.exchange(0) != 0;
         pollState = changed ? kPollUirConfig : kPollEvents;
         return VisitEnd::Close;
     }
     case kPollUirConfig:
         link_.Dispatch(index, kReqReadUirConfig);
+        FlagWhenChangedOnSite(cb);
         pollState = kPollEvents;
         return VisitEnd::Close;
     default:

@@ -64,6 +64,7 @@ PostResult PostRequestAndWait(TGlobalState& state, IWaitUi& ui, const PostArgs& 
                 (cb->*args.ErrorFlag) = 0;
             // Staged before the code: the thread reads them after the code.
             cb->StageRequestData(args.Data);
+            cb->StageRequestTask(args.Task);
             int32_t expected = 0;
             if (cb->Request.compareExchange(expected, args.Code))
                 break;

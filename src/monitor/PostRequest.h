@@ -32,6 +32,7 @@
 //   if (r.Status == PostStatus::NotPosted) return;   // CB not served
 //   show(state.Cb(r.Cb));
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -74,6 +75,9 @@ struct PostArgs {
     // CmdData bytes, UIR segment and frame-count bit of the request: the
     // thread puts them into the globals just before it runs the request.
     TRequestData Data;
+    // The job of a kReqRunTask request; the poster keeps its own reference
+    // and reads the job's results after the wait.
+    std::shared_ptr<TRequestTask> Task;
 
     // Code with its own error flag (ErrorFlagFor) and the usual message.
     static PostArgs Standard(int32_t code, uint32_t pauseMs = 100);

@@ -5,6 +5,14 @@
 
 namespace kestrel {
 
+// A job that talks to the block through the protocol; the thread runs it
+// with the port open for block cb. The service console's tools run it
+// directly on their own protocol.
+class TProtocolTask : public TRequestTask {
+public:
+    virtual void Run(TCbProtocol& protocol, int32_t cb) = 0;
+};
+
 class TProtocolAcqLink final : public IAcqLink {
 public:
     explicit TProtocolAcqLink(TCbProtocol& protocol) : protocol_(protocol) {}
@@ -16,6 +24,11 @@ public:
     void RunEventCycle(int32_t cb, const std::function<bool()>& stopRequested) override
     {
         protocol_.ReqEventCycle(cb, stopRequested);
+    }
+    void RunTask(int32_t cb, TRequestTask& task) override
+    {
+        if (auto* job = dynamic_cast<TProtocolTask*>(&task))
+            job->Run(protocol_, cb);
     }
 
     TCbProtocol& Protocol() { return protocol_; }

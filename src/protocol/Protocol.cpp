@@ -323,9 +323,18 @@ int TCbProtocol::ReqFetchJournal2(int32_t cb) { return FetchJournalImpl(cb, true
 int TCbProtocol::ReqReadFuncTable(int32_t cb, int mode, bool fcb)
 {
     TCbData* rec = state_.Cb(cb);
-    if (!rec || mode < 0 || mode > 3)
+    if (!rec)
         return -2;
-    auto s = Plan(TLink::LongFrame(ReadC(fcb), rec->Address, static_cast<uint8_t>(0x2C + 4 * mode)), 25,
+    return ReadFuncTableInto(cb, mode, fcb, *rec);
+}
+
+int TCbProtocol::ReadFuncTableInto(int32_t cb, int mode, bool fcb, TCbData& into)
+{
+    TCbData* link = state_.Cb(cb);
+    if (!link || mode < 0 || mode > 3)
+        return -2;
+    TCbData* rec = &into;
+    auto s = Plan(TLink::LongFrame(ReadC(fcb), link->Address, static_cast<uint8_t>(0x2C + 4 * mode)), 25,
                   TProfile::Data, 4, kSumBad);
     s.MinData = mode == 3 ? 7 : 4;
     s.ExceptionText = mode == 0 ? kExc : kExcNoDot;
@@ -469,9 +478,13 @@ int TCbProtocol::ReqWriteAllFuncTables(int32_t cb)
 
 void TCbProtocol::PackUirSegment(int32_t cb, int segment)
 {
-    TCbData* rec = state_.Cb(cb);
-    if (!rec)
-        return;
+    if (const TCbData* rec = state_.Cb(cb))
+        PackUirSegmentFrom(*rec, segment);
+}
+
+void TCbProtocol::PackUirSegmentFrom(const TCbData& from, int segment)
+{
+    const TCbData* rec = &from;
     // Slot 0 and the slots past UIR 43 carry no UIR: they go as 0.
     for (int i = 1; i <= 8; ++i)
         state_.CmdData[i] = 0;
@@ -498,8 +511,17 @@ int TCbProtocol::ReqReadUirSegment(int32_t cb, int segment, bool fcb)
     TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
+    return ReadUirSegmentInto(cb, segment, fcb, *rec);
+}
+
+int TCbProtocol::ReadUirSegmentInto(int32_t cb, int segment, bool fcb, TCbData& into)
+{
+    const TCbData* link = state_.Cb(cb);
+    if (!link)
+        return -2;
+    TCbData* rec = &into;
     const uint8_t first = static_cast<uint8_t>(4 * segment);
-    auto s = Plan(TLink::LongFrame(ReadC(fcb), rec->Address, 0x40, std::span<const uint8_t>(&first, 1)), 25,
+    auto s = Plan(TLink::LongFrame(ReadC(fcb), link->Address, 0x40, std::span<const uint8_t>(&first, 1)), 25,
                   TProfile::Data, 4, kSumBadDot);
     s.MinData = 9;
     return link_.Exchange(cb, s, [&](const TAnswer& a) {
@@ -550,7 +572,15 @@ int TCbProtocol::ReqWriteUirSegment(int32_t cb, int segment, bool fcb)
     const TCbData* rec = state_.Cb(cb);
     if (!rec)
         return -2;
-    PackUirSegment(cb, segment);
+    return WriteUirSegmentFrom(cb, segment, fcb, *rec);
+}
+
+int TCbProtocol::WriteUirSegmentFrom(int32_t cb, int segment, bool fcb, const TCbData& from)
+{
+    const TCbData* rec = state_.Cb(cb);
+    if (!rec)
+        return -2;
+    PackUirSegmentFrom(from, segment);
     uint8_t data[9] = {static_cast<uint8_t>(4 * segment)};
     for (int i = 1; i <= 8; ++i)
         data[i] = state_.CmdData[i];

@@ -120,6 +120,18 @@ public:
     // Stages CmdData[1..8] from the UIR records of the CB for a segment
     // (segments above 10 pack nothing; slot 0 packs as 0).
     void PackUirSegment(int32_t cb, int segment);
+    void PackUirSegmentFrom(const TCbData& from, int segment);
+
+    // The same exchanges with block cb (its address, link bookkeeping and
+    // failure flags), but the data decoded into, or packed from, another
+    // record: a scratch copy that the windows never show, so a comparison
+    // reads the block without touching the model.
+    int ReadFuncTableInto(int32_t cb, int mode, bool fcb, TCbData& into);
+    int ReadUirSegmentInto(int32_t cb, int segment, bool fcb, TCbData& into);
+    int WriteUirSegmentFrom(int32_t cb, int segment, bool fcb, const TCbData& from);
+    // Up to `tries` calls, `pauseMs` after each failed one; the first result
+    // of 0 or more ends them (the composites' retry rule).
+    int TryUpTo(int tries, uint32_t pauseMs, const std::function<int()>& call);
 
     // The events the last ReqEventCycle received, in the order they arrived.
     const std::vector<TEventData>& LastCycleEvents() const { return cycleEvents_; }
@@ -127,7 +139,6 @@ public:
     TLink& Link() { return link_; }
 
 private:
-    int TryUpTo(int tries, uint32_t pauseMs, const std::function<int()>& call);
     int ReadJournalRecordImpl(int32_t cb, bool fcb, bool second);
     int FetchJournalImpl(int32_t cb, bool second);
     // Applies an event's effect on the CB's model; true when it asks to

@@ -405,8 +405,11 @@ int ReadConfigFile(TGlobalState& state)
         // count before the records are filled.
         state.CbCount = count;
         state.ClampShownCb();
-        for (int32_t c = 0; c < count; ++c)
-            ApplySettings(*state.Cb(c), cbs[static_cast<std::size_t>(c)]);
+        for (int32_t c = 0; c < count; ++c) {
+            TCbData& cb = *state.Cb(c);
+            ApplySettings(cb, cbs[static_cast<std::size_t>(c)]);
+            cb.SetFileSettings(DeviceSettingsOf(cbs[static_cast<std::size_t>(c)]));
+        }
         return 0;
     } catch (const std::exception&) {
         return -4;
@@ -419,9 +422,22 @@ int WriteConfigFile(TGlobalState& state)
         std::vector<TCbSettings> cbs;
         if (!SnapshotSettings(state, cbs) || !TextsFit(cbs))
             return -2;
+        // A block found changed on its own menu keeps, in the file, what the
+        // file held of its settings until the operator has decided: nothing
+        // the block was changed to goes into the file without a word.
+        for (std::size_t c = 0; c < cbs.size(); ++c) {
+            const TCbData* cb = state.Cb(static_cast<int32_t>(c));
+            TDeviceSettings file;
+            if (cb && cb->SettingsChangedOnSite.load() != 0 && cb->FileSettings(file))
+                ApplyDeviceSettings(cbs[c], file);
+        }
         const std::string image = SerializeConfig(cbs);
         switch (ReplaceFileAtomically(NativePath(state.CfgFilePath), image)) {
         case ReplaceFileResult::Ok:
+            for (std::size_t c = 0; c < cbs.size(); ++c) {
+                if (TCbData* cb = state.Cb(static_cast<int32_t>(c)))
+                    cb->SetFileSettings(DeviceSettingsOf(cbs[c]));
+            }
             return 0;
         case ReplaceFileResult::CannotCreate:
             return -1;

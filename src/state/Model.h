@@ -43,6 +43,35 @@ struct TRequestData {
     friend bool operator==(const TRequestData&, const TRequestData&) = default;
 };
 
+// A job a window hands the acquisition thread with the request kReqRunTask
+// (a whole settings read or restore). What it does is known only to its
+// poster and to the link that runs it; the slot only carries it.
+struct TRequestTask {
+    virtual ~TRequestTask() = default;
+};
+
+// What a block itself keeps of its settings, in the terms it keeps them: the
+// outputs of each function table (bits 0..5: outputs 1..6; bits 6 and 7 are
+// no outputs and are not settings), the UROV time in its 50 ms units, the
+// MTZ wait flag and, for each of the 43 UIR slots, polling, output,
+// monitoring and function of each input. Two sides hold the same settings
+// exactly when these compare equal.
+struct TDeviceUir {
+    uint8_t PollEnabled = 0, OutputEnabled = 0;
+    std::array<uint8_t, 3> Control{};   // inputs 1..3, 0 or 1
+    std::array<uint8_t, 3> Function{};  // inputs 1..3, as held (0..3 on a block)
+    friend bool operator==(const TDeviceUir&, const TDeviceUir&) = default;
+};
+
+struct TDeviceSettings {
+    static constexpr uint8_t kOutputBits = 0x3F;
+    std::array<std::array<uint8_t, 4>, 4> FuncTable{};  // [k][m], outputs only
+    uint16_t UrovUnits = 10;                            // UrovTimeMs / 50
+    uint8_t MtzWait = 0;
+    std::array<TDeviceUir, kUirCount> Uir{};
+    friend bool operator==(const TDeviceSettings&, const TDeviceSettings&) = default;
+};
+
 struct TUirData {
     Flag Present{0};
     Atom<uint8_t> Number{1};
@@ -134,6 +163,19 @@ struct TCbData {
 
     // 0 = nothing posted; otherwise a request code posted by a window.
     Atom<int32_t> Request{0};
+    // The job of a kReqRunTask request, staged and taken like the data below.
+    void StageRequestTask(std::shared_ptr<TRequestTask> task);
+    std::shared_ptr<TRequestTask> TakeRequestTask();
+
+    // What the configuration file holds of this block's own settings, as it
+    // was last read or written (none before the first). Guarded: the
+    // acquisition thread compares against it after a re-read.
+    void SetFileSettings(const TDeviceSettings& s);
+    bool FileSettings(TDeviceSettings& out) const;
+    // The block was found holding other settings than the file after its
+    // own menu was used. Set by the acquisition thread; cleared only when the
+    // operator has compared and decided (or the block matches the file).
+    Flag SettingsChangedOnSite{0};
     // The posted request's data (TRequestData), staged by the poster before
     // the code and taken by the thread after it. The thread's own event
     // cycle flips the global Fcb and its write-all uses CmdData as scratch,
@@ -156,6 +198,13 @@ struct TCbData {
     // Link bookkeeping.
     void CountFailure();
     void CountSuccess();
+
+private:
+    mutable std::mutex taskLock_;
+    std::shared_ptr<TRequestTask> task_;
+    mutable std::mutex fileSettingsLock_;
+    TDeviceSettings fileSettings_;
+    bool haveFileSettings_ = false;
 };
 
 // The persisted fields of one CB (and its UIRs) as plain values: what the
@@ -187,6 +236,17 @@ struct TCbSettings {
 
 TCbSettings GetSettings(const TCbData& cb);
 void ApplySettings(TCbData& cb, const TCbSettings& s);
+
+// The block's own settings out of a record or the file's values.
+TDeviceSettings DeviceSettingsOf(const TCbData& cb);
+TDeviceSettings DeviceSettingsOf(const TCbSettings& s);
+// Puts them into a record or file values; bits 6 and 7 of every function
+// byte keep what they held, and the UROV time becomes units x 50 ms.
+void ApplyDeviceSettings(TCbData& cb, const TDeviceSettings& d);
+void ApplyDeviceSettings(TCbSettings& s, const TDeviceSettings& d);
+// After an automatic re-read: flags the block when what it now holds is not
+// what the file holds. true when it flagged it (it never clears the flag).
+bool FlagWhenChangedOnSite(TCbData& cb);
 
 // The global state record. One instance for the program; tests make their own.
 class TGlobalState {

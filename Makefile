@@ -12,12 +12,13 @@ BUILD_TYPE ?= RelWithDebInfo
 # they open), clang for the fuzzers,
 # dpkg-dev and lintian for the Debian package, tshark for the capture test,
 # nsis for the Windows installer, xz-utils and perl for the Qt source of the
-# Windows kit (unpacking it, its header tool).
+# Windows kit (unpacking it, its header tool), poppler-utils to read the
+# settings sheet's PDF back as text and pictures.
 PACKAGES := build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev \
 	clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 nsis xz-utils perl \
 	xvfb xauth imagemagick fonts-dejavu-core socat xdotool x11-utils \
-	dpkg-dev lintian tshark
+	dpkg-dev lintian tshark poppler-utils
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "check/SettingsCheck.h"
 #include "link/SerialDeviceOs.h"
 #include "state/Cp1251.h"
 #include "state/FileIo.h"
@@ -30,6 +31,9 @@ constexpr const char* kUsage =
     "       kestrel-cfg new FILE [--cbs N]     write a new configuration: one CB with its 43 UIRs,\n"
     "                                          or N CBs (1..255) at addresses 1..N named \"ЦБ 1\"..\"ЦБ N\"\n"
     "       kestrel-cfg check FILE             validate the file\n"
+    "       kestrel-cfg compare A B            compare the blocks' settings (tables, UROV, MTZ wait,\n"
+    "                                          UIR configuration), blocks matched by address;\n"
+    "                                          exit 0 the same, 1 they differ, 2 a bad file or usage\n"
     "       kestrel-cfg port COMn PATH         use the device PATH for COMn (Linux), e.g. /dev/ttyUSB0 or\n"
     "                                          /dev/serial/by-id/...; PATH default: back to /dev/ttyS(n-1)\n"
     "       kestrel-cfg ports                  list the mapped ports and the serial devices present\n"
@@ -100,6 +104,56 @@ int CmdShow(const std::string& file, std::ostream& out, std::ostream& err)
     Show(cbs, text);
     out << text.str();
     return kExitOk;
+}
+
+int CmdCompare(const std::string& fileA, const std::string& fileB, std::ostream& out, std::ostream& err)
+{
+    std::vector<TCbSettings> a, b;
+    std::size_t size = 0;
+    if (!Load(fileA, a, nullptr, size, err) || !Load(fileB, b, nullptr, size, err))
+        return kExitUsage;  // as diff: trouble is 2, a difference 1
+    std::ostringstream text;
+    bool differ = false;
+    const auto title = [](const TCbSettings& cb) {
+        return "ЦБ, адрес " + std::to_string(cb.Address) + " «" + U8(cb.Name) + "»";
+    };
+    std::vector<bool> matched(b.size(), false);
+    for (const TCbSettings& x : a) {
+        std::size_t j = 0;
+        while (j < b.size() && (matched[j] || b[j].Address != x.Address))
+            ++j;
+        if (j == b.size()) {
+            text << title(x) << ": только в " << fileA << "\n";
+            differ = true;
+            continue;
+        }
+        matched[j] = true;
+        const TDeviceSettings dx = DeviceSettingsOf(x), dy = DeviceSettingsOf(b[j]);
+        const std::vector<TSettingsDifference> diffs = CompareDeviceSettings(dx, dy);
+        if (diffs.empty()) {
+            text << title(x) << ": совпадает, отпечаток " << SettingsFingerprint(dx) << "\n";
+            continue;
+        }
+        differ = true;
+        text << title(x) << ": различий: " << diffs.size() << " (" << fileA << " → " << fileB << ")\n";
+        std::string group;
+        for (const TSettingsDifference& d : diffs) {
+            if (GroupHeading(d) != group) {
+                group = GroupHeading(d);
+                text << group << "\n";
+            }
+            text << "  " << d.Text << "\n";
+        }
+        text << "отпечаток: " << SettingsFingerprint(dx) << " → " << SettingsFingerprint(dy) << "\n";
+    }
+    for (std::size_t j = 0; j < b.size(); ++j) {
+        if (!matched[j]) {
+            text << title(b[j]) << ": только в " << fileB << "\n";
+            differ = true;
+        }
+    }
+    out << text.str();
+    return differ ? 1 : kExitOk;
 }
 
 int CmdNew(const std::string& file, int cbs, std::ostream& out, std::ostream& err)
@@ -448,6 +502,15 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         } else {
             plain.push_back(args[i]);
         }
+    }
+    if (plain.size() == 3 && plain[0] == "compare") {
+#ifdef _WIN32
+        if (!IsUtf8(plain[1]) || !IsUtf8(plain[2]))
+            return UsageError("the file name is not UTF-8 text", err);
+#endif
+        if (haveCbs)
+            return UsageError("--cbs belongs to new", err);
+        return CmdCompare(plain[1], plain[2], out, err);
     }
     if (plain.size() != 2) {
         err << kUsage;

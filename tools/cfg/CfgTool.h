@@ -6,6 +6,8 @@
 //                                    "ЦБ 1".."ЦБ N"; an existing FILE keeps
 //                                    its bytes in FILE.damaged-N / .old-N
 //   kestrel-cfg check FILE           validate; report unusual values as warnings
+//   kestrel-cfg compare A B          the blocks' own settings, matched by
+//                                    address (exit 0 same, 1 differ, 2 trouble)
 //   kestrel-cfg port COMn PATH       map COMn to a device (Linux), e.g. a USB
 //                                    adapter; PATH "default" drops the mapping
 //   kestrel-cfg ports                the mapped ports and the serial devices seen

@@ -63,7 +63,15 @@ const char* Usage()
            "                       [--stop-bits 0..2] [--address N] [--fcb 0|1] [--segment N] [--data HEX]\n"
            "                       [--capture FILE] [--timestamps] COMMAND\n"
            "       kestrel-console --help | -h\n"
-           "COMMAND: a request name (ReqReadClock) or its code (8), journal, or watch\n"
+           "COMMAND: a request name (ReqReadClock) or its code (8), journal, watch,\n"
+           "         compare FILE [--cb N], snapshot OUT, or restore FILE [--cb N]\n"
+           "compare  the block's settings (tables, UROV, MTZ wait, UIR configuration) against\n"
+           "         block N of FILE (default: the first block at the console's --address);\n"
+           "         exit 0 equal, 1 they differ, 2 a failure\n"
+           "snapshot the block's settings into OUT, a configuration file of one block\n"
+           "restore  FILE's settings into the block, then read back; FILE is checked whole\n"
+           "         first and nothing is sent when it is damaged (exit 2); exit 0 only when\n"
+           "         every value took\n"
            "--capture FILE  write every frame sent and received to FILE (pcap, link type 250,\n"
            "                RTAC serial); read it with: tshark -r FILE -d rtacser.data,iec60870_101\n"
            "                --disable-protocol iec60870_asdu\n"
@@ -138,6 +146,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
                 o.Fcb = f != 0;
             } else if (a == "--segment") {
                 ok = IntIn(v, 0, 63, o.Segment);  // the first slot 4 x segment must fit a byte
+            } else if (a == "--cb") {
+                ok = IntIn(v, 1, 255, o.CbNumber);
             } else if (a == "--capture") {
                 ok = !v.empty() && v.rfind("--", 0) != 0;
                 o.CapturePath = v;
@@ -154,12 +164,24 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
             }
             continue;
         }
+        const bool takesFile =
+            o.What == Action::Compare || o.What == Action::Snapshot || o.What == Action::Restore;
+        if (haveCommand && takesFile && o.File.empty()) {
+            o.File = a;
+            continue;
+        }
         if (haveCommand) {
             error = "more than one command: " + a;
             return false;
         }
         haveCommand = true;
-        if (a == "journal") {
+        if (a == "compare") {
+            o.What = Action::Compare;
+        } else if (a == "snapshot") {
+            o.What = Action::Snapshot;
+        } else if (a == "restore") {
+            o.What = Action::Restore;
+        } else if (a == "journal") {
             o.What = Action::Journal;
         } else if (a == "watch") {
             o.What = Action::Watch;
@@ -174,6 +196,14 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     }
     if (!haveCommand) {
         error = "no command given";
+        return false;
+    }
+    if ((o.What == Action::Compare || o.What == Action::Snapshot || o.What == Action::Restore) && o.File.empty()) {
+        error = "the command needs a file";
+        return false;
+    }
+    if (o.CbNumber != 0 && o.What != Action::Compare && o.What != Action::Restore) {
+        error = "--cb goes with compare and restore only";
         return false;
     }
     return true;

@@ -7,7 +7,7 @@
 
 namespace kestrel::console {
 
-enum class Action { Code, Journal, Watch };
+enum class Action { Code, Journal, Watch, Compare, Snapshot, Restore };
 
 struct Options {
     // Port: a number (COMn), or a device path used in place of COM1.
@@ -30,6 +30,11 @@ struct Options {
     // Every printed line prefixed with the PC time, frame lines also with
     // the gap since the previous frame.
     bool Timestamps = false;
+    // compare / restore: the configuration file; snapshot: the file written.
+    std::string File;
+    // compare / restore: block N of the file (1-based); 0: the first whose
+    // address is the console's.
+    int32_t CbNumber = 0;
 };
 
 // false with a message in `error` for bad usage. --help or -h anywhere wins

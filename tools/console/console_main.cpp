@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ConsoleArgs.h"
+#include "ConsoleSettings.h"
 #include "link/ComPort.h"
 #include "link/PcapCapture.h"
 #include "link/SerialDeviceOs.h"
@@ -180,6 +181,38 @@ int main(int argc, char** argv)
                 SystemClock::Instance().SleepMs(100);  // a dead link is not hammered
         }
         return Finish(result);
+    }
+
+    if (o.What == console::Action::Compare || o.What == console::Action::Snapshot ||
+        o.What == console::Action::Restore) {
+        // Results only, no traffic log (--capture keeps every frame).
+        const auto err = [](const std::string& s) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "kestrel-console: %s\n", s.c_str());
+        };
+        bool opened = false;
+        const auto open = [&] {
+            proto.OpenPortForCb(0);
+            opened = true;
+            if (cb.LastPortError.load() == 0)
+                return true;
+            err("cannot open the port (error " + std::to_string(cb.LastPortError.load()) +
+                "): " + PortOpenErrorText(cb.LastPortError.load()));
+            return false;
+        };
+        int status = 1;
+        if (o.What == console::Action::Restore) {
+            status = console::RunRestore(proto, o.File, o.CbNumber, open, PrintLine, err);
+        } else if (open()) {
+            status = o.What == console::Action::Compare ? console::RunCompare(proto, o.File, o.CbNumber, PrintLine, err)
+                                                        : console::RunSnapshot(proto, o.File, PrintLine, err);
+        } else {
+            status = o.What == console::Action::Compare ? 2 : 1;
+        }
+        if (opened)
+            proto.ClosePortForCb(0);
+        std::fflush(stdout);
+        return status;
     }
 
     // One command as the service console runs it, with its traffic log.

@@ -1,7 +1,7 @@
 # Installation and the Debian package (cpack -G DEB, or make package).
 include(GNUInstallDirs)
 
-set(kestrel_programs kestrel-utilite kestrel-cfg kestrel-console kestrel-cbsim)
+set(kestrel_programs kestrel-utilite kestrel-cfg kestrel-console kestrel-cbsim kestrel-sheet)
 foreach(p IN LISTS kestrel_programs)
     if(TARGET ${p})
         install(TARGETS ${p} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -39,8 +39,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service and monitoring utility for an arc
 # CPack puts the summary first and indents the rest itself.
 set(CPACK_PACKAGE_DESCRIPTION "Monitors the central blocks of an arc-protection installation on an RS-485
 bus through serial ports (USB adapters included), keeps the event journal
-and sets the blocks up. With kestrel-cfg, kestrel-console and the block
-simulator kestrel-cbsim.")
+and sets the blocks up. With kestrel-cfg, kestrel-console, the block
+simulator kestrel-cbsim and kestrel-sheet, which prints a block's settings
+sheet from a configuration file.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

@@ -2,7 +2,7 @@
 # installed, a 64-bit installer (cpack -G NSIS). The programs go to bin/ with
 # every DLL they load; the Qt program's plug-ins go to plugins/ and Qt's
 # Russian translation to translations/, where bin/qt.conf points Qt.
-set(kestrel_win_programs kestrel-utilite kestrel-cfg kestrel-console)
+set(kestrel_win_programs kestrel-utilite kestrel-cfg kestrel-console kestrel-sheet)
 set(kestrel_win_installed)
 foreach(p IN LISTS kestrel_win_programs)
     if(TARGET ${p})

@@ -5,6 +5,7 @@
 
 #include "app/QtPrompt.h"
 #include "app/SingleInstance.h"
+#include "check/ui/SettingsCheckForm.h"
 #include "journal/ui/HistoryForm.h"
 #include "link/ComPort.h"
 #include "link/SerialDeviceOs.h"
@@ -52,6 +53,8 @@ int RunUtility()
     // The journal window: created hidden, owned by the main window.
     AttachHistoryForm(mainForm, *new THistoryForm(state, mainForm.WaitUi(), &mainForm));
     AttachSetupWindows(mainForm, state, *store);
+    // After the block setup window, whose button opens it too.
+    AttachSettingsCheckForm(mainForm, state);
 
     if (mainForm.Startup(MakeDeviceAcquisition) == StartupResult::Exit) {
         mainForm.close();

@@ -35,6 +35,11 @@ constexpr int kClientWidth = 992;
 constexpr int kClientHeight = 646;
 constexpr int kShrinkStep = 5;
 constexpr int32_t kReqResetCb = 17;  // ReqResetCb
+// The block list's and the status bar's word for a block whose settings were
+// changed on its own menu and not yet decided on.
+const char* const kChangedSuffix = " — настройки изменены";
+const char* const kChangedLine = "Настройки изменены: ";
+const char* const kChangedTip = "Настройки ЦБ изменены с его панели и отличаются от файла конфигурации";
 
 // What a block-list entry's circle shows, in the tiles' colours.
 enum TListLook { kLookUnknown = -1, kLookSilver, kLookWhite, kLookRed, kLookMagenta };
@@ -143,6 +148,16 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
     alarmFont.setBold(true);
     alarmLine_->setFont(alarmFont);
     status->addWidget(alarmLine_, 1);
+    // Beside it, with one block too: no list shows it then.
+    changedLine_ = new QLabel(status);
+    changedLine_->setObjectName(QStringLiteral("SettingsChangedLine"));
+    QPalette changedPal = changedLine_->palette();
+    changedPal.setColor(QPalette::WindowText, QColor(160, 80, 0));
+    changedLine_->setPalette(changedPal);
+    changedLine_->setFont(alarmFont);
+    changedLine_->setToolTip(Q(kChangedTip));
+    changedLine_->hide();
+    status->addWidget(changedLine_);
 
     BuildMenus();
     BuildCbList();
@@ -204,6 +219,7 @@ void TMainForm::BuildMenus()
     mmiCfg = item("Конфигурация", "mmiCfg");
     mmiHistory = item("Журнал", "mmiHistory");
     mmResetCb = item("Сброс устройства", "mmResetCb");
+    mmSettingsCheck = item("Сверка настроек ЦБ", "mmSettingsCheck");
     settings->addSeparator();
     mmChPassword = item("Изменить пароль", "mmChPassword");
     settings->addSeparator();
@@ -217,10 +233,16 @@ void TMainForm::BuildMenus()
     // The windows these open are registered later; until then nothing shows.
     mmiCfg->setVisible(false);
     mmiHistory->setVisible(false);
+    mmSettingsCheck->setVisible(false);
 
     connect(mmiCfg, &QAction::triggered, this, &TMainForm::mmiCfgClick);
     connect(mmiHistory, &QAction::triggered, this, &TMainForm::mmiHistoryClick);
     connect(mmResetCb, &QAction::triggered, this, &TMainForm::mmResetCbClick);
+    connect(mmSettingsCheck, &QAction::triggered, this, [this] {
+        // The block on screen when the operator chose the item.
+        if (settingsCheckOpen_ && !closing_)
+            settingsCheckOpen_(state_.ShownCb);
+    });
     connect(mmChPassword, &QAction::triggered, this, &TMainForm::mmChPasswordClick);
     connect(mmExit, &QAction::triggered, this, &TMainForm::mmExitClick);
 
@@ -433,6 +455,14 @@ void TMainForm::SetConsoleForm(QWidget* form, std::function<void()> fill)
     emit ConsoleFormSet(form);
 }
 
+void TMainForm::SetSettingsCheckForm(QWidget* form, std::function<void(int)> open)
+{
+    Adopt(form);
+    settingsCheckForm_ = form;
+    settingsCheckOpen_ = std::move(open);
+    mmSettingsCheck->setVisible(form != nullptr);
+}
+
 void TMainForm::SetServiceButtonsVisible(bool on)
 {
     ToolButton5->setVisible(on);
@@ -481,6 +511,7 @@ void TMainForm::RefreshStatus()
     // on screen too.
     const TStatusSweep sweep = StatusSweep(state_);
     MarkCbList(sweep);
+    MarkChangedSettings();
     const QString line = sweep.Blocks.size() > 1 ? QString::fromStdString(sweep.Line) : QString();
     if (alarmLine_->text() != line)
         alarmLine_->setText(line);
@@ -540,11 +571,11 @@ void TMainForm::SyncCbList()
         // A configuration read changed the count or the names.
         const QSignalBlocker block(cbList_);
         cbList_->clear();
-        for (int i = 0; i < count; ++i)
-            cbList_->addItem(MarkIcon(kLookSilver),
-                             QStringLiteral("%1: %2").arg(i + 1).arg(QString::fromStdString(U8(names[static_cast<size_t>(i)]))));
         listedNames_ = std::move(names);
+        for (int i = 0; i < count; ++i)
+            cbList_->addItem(MarkIcon(kLookSilver), ListText(i));
         listedLook_.assign(static_cast<size_t>(count), kLookSilver);
+        listedChanged_.assign(static_cast<size_t>(count), false);
         marks_.assign(static_cast<size_t>(count), TCbMark::None);
     }
     // One block: the window looks and behaves as it always did.
@@ -594,6 +625,38 @@ void TMainForm::MarkCbList(const TStatusSweep& sweep)
             cbList_->setItemIcon(static_cast<int>(i), MarkIcon(look));
         }
     }
+}
+
+QString TMainForm::ListText(int index) const
+{
+    const auto i = static_cast<size_t>(index);
+    QString text = QStringLiteral("%1: %2").arg(index + 1).arg(QString::fromStdString(U8(listedNames_[i])));
+    if (i < listedChanged_.size() && listedChanged_[i])
+        text += Q(kChangedSuffix);
+    return text;
+}
+
+void TMainForm::MarkChangedSettings()
+{
+    // The thread sets the flag and the settings-check window clears it;
+    // the tick only shows it.
+    QStringList blocks;
+    const int n = std::min(static_cast<int>(listedChanged_.size()), cbList_->count());
+    for (int i = 0; i < n; ++i) {
+        const TCbData* cb = state_.Cb(i);
+        const bool changed = cb && cb->SettingsChangedOnSite.load() != 0;
+        if (changed)
+            blocks << QStringLiteral("ЦБ %1").arg(i + 1);
+        if (listedChanged_[static_cast<size_t>(i)] != changed) {
+            listedChanged_[static_cast<size_t>(i)] = changed;
+            cbList_->setItemText(i, ListText(i));
+            cbList_->setItemData(i, changed ? Q(kChangedTip) : QVariant(), Qt::ToolTipRole);
+        }
+    }
+    const QString line = blocks.isEmpty() ? QString() : Q(kChangedLine) + blocks.join(QStringLiteral(", "));
+    if (changedLine_->text() != line)
+        changedLine_->setText(line);
+    changedLine_->setVisible(!blocks.isEmpty());
 }
 
 void TMainForm::ShowCb(int index)

@@ -91,6 +91,9 @@ public:
     // fill(cbIndex, fillEnableAndAddress) after the function tables were read.
     void SetSetupCbForm(QWidget* form, std::function<void(int cb, bool fillEnableAndAddress)> fill);
     void SetConsoleForm(QWidget* form, std::function<void()> fill);
+    // "Сверка настроек ЦБ": open(cbIndex) with the block shown when the
+    // operator chose the item.
+    void SetSettingsCheckForm(QWidget* form, std::function<void(int cb)> open);
     // "Конфигурация": after the access prompt, prepare() fills the window
     // from the model (check boxes, port and speed rows, "Применить" off).
     void SetCfgForm(QWidget* form, std::function<void()> prepare);
@@ -130,6 +133,9 @@ public:
     QComboBox* CbList() const { return cbList_; }
     bool CbListShown() const;
     QLabel* AlarmLine() const { return alarmLine_; }
+    // "Настройки изменены: ЦБ 2": the blocks found changed on their own
+    // menu; hidden while there is none.
+    QLabel* SettingsChangedLine() const { return changedLine_; }
     QAction* NextCbAction() const { return nextCb_; }
     QAction* PrevCbAction() const { return prevCb_; }
     QMenu* PopupMenu1() const { return popupMenu1_; }
@@ -146,6 +152,7 @@ public:
     QAction* mmiHistory = nullptr;
     QAction* mmResetCb = nullptr;
     QAction* mmChPassword = nullptr;
+    QAction* mmSettingsCheck = nullptr;
     QAction* mmExit = nullptr;
     QAction* ToolButton1 = nullptr;
     QAction* ToolButton2 = nullptr;
@@ -203,6 +210,9 @@ private:
     // block gets its number, its layout and its journal.
     void SyncCbList();
     void MarkCbList(const TStatusSweep& sweep);
+    // The marks of the blocks whose settings were changed on site.
+    void MarkChangedSettings();
+    QString ListText(int index) const;
     void PaintTiles(const TStatusPicture& pic);
     void FormCanResize(int newWidth, int oldWidth);
     void FormResize();
@@ -238,8 +248,10 @@ private:
     QAction* nextCb_ = nullptr;
     QAction* prevCb_ = nullptr;
     QLabel* alarmLine_ = nullptr;
+    QLabel* changedLine_ = nullptr;
     std::vector<std::string> listedNames_;  // Name of each listed block
     std::vector<int> listedLook_;           // what each entry's icon shows (see MarkCbList)
+    std::vector<bool> listedChanged_;       // whose entry carries the changed-settings mark
     std::vector<TCbMark> marks_;
     int layoutCb_ = 0;  // the block whose number and present UIRs the tiles have
     int drawnCb_ = 0;   // the block whose statuses the tiles show
@@ -255,6 +267,8 @@ private:
     std::function<void()> statusTickHook_;
     QWidget* consoleForm_ = nullptr;
     std::function<void()> consoleFill_;
+    QWidget* settingsCheckForm_ = nullptr;
+    std::function<void(int)> settingsCheckOpen_;
 };
 
 }  // namespace kestrel

@@ -152,6 +152,8 @@ TSetupCbForm::TSetupCbForm(TGlobalState& state, TMainForm& main, QWidget* parent
     bbSetAddrBaud = Button(this, "Изменить адрес и скорость обмена", "bbSetAddrBaud");
     bbClose = Button(this, "Закрыть", "bbClose");
     bbSetupUir = Button(this, "УИР", "bbSetupUir");
+    bbSettingsCheck = Button(this, "Сверка настроек", "bbSettingsCheck");
+    bbSettingsCheck->setVisible(false);
     auto* actionsGrid = new QGridLayout;
     actionsGrid->addWidget(bbGetDataFrUir, 0, 0);
     actionsGrid->addWidget(bbSendDataToUir, 0, 1);
@@ -159,6 +161,7 @@ TSetupCbForm::TSetupCbForm(TGlobalState& state, TMainForm& main, QWidget* parent
     actionsGrid->addWidget(bbResetCb, 1, 0);
     actionsGrid->addWidget(bbSetAddrBaud, 1, 1);
     actionsGrid->addWidget(bbSetupUir, 1, 2);
+    actionsGrid->addWidget(bbSettingsCheck, 2, 0);
     actionsGrid->addWidget(bbClose, 2, 2);
 
     auto* layout = new QVBoxLayout(this);
@@ -188,6 +191,10 @@ TSetupCbForm::TSetupCbForm(TGlobalState& state, TMainForm& main, QWidget* parent
     connect(bbSetInitCfg, &QPushButton::clicked, this, &TSetupCbForm::bbSetInitCfgClick);
     connect(bbStopClock, &QPushButton::clicked, this, &TSetupCbForm::bbStopClockClick);
     connect(bbSetupUir, &QPushButton::clicked, this, &TSetupCbForm::bbSetupUirClick);
+    connect(bbSettingsCheck, &QPushButton::clicked, this, [this] {
+        if (openSettingsCheck_)
+            openSettingsCheck_(cb_);
+    });
     connect(bbClose, &QPushButton::clicked, this, &QWidget::hide);
 
     // The keys reach the window whichever of its controls has the focus.
@@ -460,6 +467,12 @@ void TSetupCbForm::bbSetupUirClick()
     uir->raise();
     if (main_.PostRequestAndWait(PostArgs::ReadUirConfig(cb)).Status != PostStatus::NotPosted)
         uir->Display(cb, -1);
+}
+
+void TSetupCbForm::SetSettingsCheckOpener(std::function<void(int)> open)
+{
+    openSettingsCheck_ = std::move(open);
+    bbSettingsCheck->setVisible(static_cast<bool>(openSettingsCheck_));
 }
 
 // -------------------------------------------------------------- service keys

@@ -6,6 +6,7 @@
 // and the hidden service keys.
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "setup/SetupCbActions.h"
@@ -45,6 +46,9 @@ public:
     void OpenFromCfg();
     // The journal window whose clear button the service key toggles.
     void SetHistoryForm(THistoryForm* form) { history_ = form; }
+    // "Сверка настроек": open(cb) with the block on screen; the button is
+    // shown once the settings-check window is there to open.
+    void SetSettingsCheckOpener(std::function<void(int cb)> open);
     // The service keys; true when the key was one of them.
     bool ServiceKey(QKeyEvent* e);
     bool StopClockVisible() const;
@@ -76,6 +80,7 @@ public:
     QPushButton* bbSetInitCfg = nullptr;
     QPushButton* bbStopClock = nullptr;
     QPushButton* bbSetupUir = nullptr;
+    QPushButton* bbSettingsCheck = nullptr;
     QPushButton* bbClose = nullptr;
     QTimer* Timer1 = nullptr;
 
@@ -117,6 +122,7 @@ private:
     TMainForm& main_;
     std::unique_ptr<TSetupCbActions> actions_;
     THistoryForm* history_ = nullptr;
+    std::function<void(int)> openSettingsCheck_;
     int cb_ = 0;
 };
 

@@ -78,6 +78,14 @@ bool Load(const std::string& file, std::vector<kestrel::TCbSettings>& cbs)
     return true;
 }
 
+// Qt's notes (the offscreen platform's about a run-time folder, say) are
+// nothing the user acts on; its errors still reach standard error.
+void QtMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::cerr << "kestrel-sheet: " << text.toStdString() << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -128,6 +136,7 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
+    qInstallMessageHandler(QtMessage);
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QGuiApplication app(qtArgc, qtArgv);

@@ -32,7 +32,8 @@ constexpr double kFooterY = kPageH - 14.0;  // top of the footer line
 constexpr double kTableBottom = kFooterY - 4.0;
 constexpr double kUirRowH = 5.0;
 constexpr double kUirHeadH = 10.0;  // two header rows
-constexpr double kMinFontPt = 5.0;
+constexpr double kMinFontPt = 6.5;
+constexpr double kTwoLineFontPt = 5.5;
 
 QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 QString W(const Text& cp1251) { return Q(Cp1251ToUtf8(cp1251)); }
@@ -64,27 +65,39 @@ public:
     double D(double mm) const { return mm * kDpi / 25.4; }
     QRectF R(double x, double y, double w, double h) const { return QRectF(D(x), D(y), D(w), D(h)); }
 
-    // The text inside the box: a smaller font when it is too wide, elided
-    // only when even the smallest would not fit.
+    // The text inside the box: a smaller font when it is too wide, then two
+    // lines where the box has room for them, elided only when even that
+    // would not fit. Names are the operator's own and may be long.
     void Text(const QRectF& mmBox, const QString& text, QFont font, int align = Qt::AlignLeft | Qt::AlignVCenter,
               const QColor& color = Qt::black)
     {
         const QRectF box = R(mmBox.x() + kPad, mmBox.y(), mmBox.width() - 2 * kPad, mmBox.height());
-        QString shown = text;
+        const double smallest = std::min(font.pointSizeF(), kMinFontPt);
+        p_.setPen(color);
         for (;;) {
             const QFontMetricsF fm(font, p_.device());
-            if (fm.horizontalAdvance(shown) <= box.width())
+            if (fm.horizontalAdvance(text) <= box.width())
                 break;
-            if (font.pointSizeF() - 0.5 >= kMinFontPt) {
+            if (font.pointSizeF() - 0.5 >= smallest) {
                 font.setPointSizeF(font.pointSizeF() - 0.5);
                 continue;
             }
-            shown = fm.elidedText(text, Qt::ElideRight, box.width());
-            break;
+            QFont two = font;
+            two.setPointSizeF(std::min(font.pointSizeF(), kTwoLineFontPt));
+            const QFontMetricsF fm2(two, p_.device());
+            const int wrap = Qt::TextWordWrap | (align & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter;
+            const QRectF need = fm2.boundingRect(box, wrap, text);
+            if (need.height() <= box.height() && need.width() <= box.width()) {
+                p_.setFont(two);
+                p_.drawText(box, wrap, text);
+                return;
+            }
+            p_.setFont(font);
+            p_.drawText(box, align | Qt::TextSingleLine, fm.elidedText(text, Qt::ElideRight, box.width()));
+            return;
         }
         p_.setFont(font);
-        p_.setPen(color);
-        p_.drawText(box, align | Qt::TextSingleLine, shown);
+        p_.drawText(box, align | Qt::TextSingleLine, text);
     }
 
     void Frame(const QRectF& mmBox, const QColor& fill = Qt::transparent, double penMm = 0.2)
@@ -100,7 +113,7 @@ public:
 };
 
 // The UIR table's columns, left to right (mm).
-constexpr double kNoW = 7, kNameW = 27, kFlagW = 10, kChanW = 18, kCtrlW = 12, kFuncW = 12;
+constexpr double kNoW = 7, kNameW = 27, kFlagW = 10, kChanW = 17, kCtrlW = 13, kFuncW = 12;
 constexpr double kInputW = kChanW + kCtrlW + kFuncW;
 
 QString YesNo(uint8_t v) { return v ? QStringLiteral("да") : QStringLiteral("нет"); }
@@ -156,18 +169,19 @@ private:
         s_.Text(QRectF(kLeft, kTop, kRight - kLeft, 8), QStringLiteral("Лист настроек центрального блока"),
                 SheetFont(15, true));
         const TCbSettings& c = d_.Settings;
-        const QString block = QStringLiteral("№%1 «%2»").arg(d_.BlockNumber).arg(W(c.Name));
+        // The block's name is what the sheet is filed under.
+        s_.Text(QRectF(kLeft, kTop + 9, kRight - kLeft - 53, 7),
+                QStringLiteral("ЦБ №%1 «%2»").arg(d_.BlockNumber).arg(W(c.Name)), SheetFont(12, true));
         const std::vector<std::pair<QString, QString>> lines = {
             {QStringLiteral("Установка (файл конфигурации):"), Q(d_.Installation)},
-            {QStringLiteral("Центральный блок:"), block},
             {QStringLiteral("Сетевой адрес:"), QString::number(c.Address)},
             {QStringLiteral("Скорость обмена:"), QStringLiteral("%1 бит/с").arg(c.Baud)},
             {QStringLiteral("Настройки:"), Q(d_.Source)},
             {QStringLiteral("Время чтения (ПК):"), Q(d_.ReadAt)},
             {QStringLiteral("Версия программы:"), Q(d_.Version)},
         };
-        double y = kTop + 11;
-        const double labelW = 52, valueW = 68;
+        double y = kTop + 18;
+        const double labelW = 52, valueW = 72;
         for (const auto& [label, value] : lines) {
             s_.Text(QRectF(kLeft, y, labelW, 5.2), label, SheetFont(9), Qt::AlignLeft | Qt::AlignVCenter,
                     QColor(70, 70, 70));
@@ -176,7 +190,7 @@ private:
         }
         // The fingerprint is what the engineer compares with the window's
         // and with the next sheet, so it stands out.
-        const QRectF box(kRight - 50, kTop + 12, 50, 26);
+        const QRectF box(kRight - 50, kTop + 14, 50, 26);
         s_.Frame(box, QColor(242, 242, 242), 0.5);
         s_.Text(QRectF(box.x(), box.y() + 2, box.width(), 6), QStringLiteral("Отпечаток настроек"), SheetFont(9),
                 Qt::AlignCenter);
@@ -245,7 +259,7 @@ private:
         double x = kLeft;
         const auto whole = [&](const QString& t, double w) {
             s_.Frame(QRectF(x, y, w, kUirHeadH), fill);
-            s_.Text(QRectF(x, y, w, kUirHeadH), t, SheetFont(7.5, true), Qt::AlignCenter);
+            s_.Text(QRectF(x, y, w, kUirHeadH), t, SheetFont(7, true), Qt::AlignCenter);
             x += w;
         };
         whole(QStringLiteral("№"), kNoW);
@@ -261,7 +275,7 @@ private:
             double sx = x;
             for (const auto& [t, w] : sub) {
                 s_.Frame(QRectF(sx, y + half, w, half), fill);
-                s_.Text(QRectF(sx, y + half, w, half), t, SheetFont(6.5), Qt::AlignCenter);
+                s_.Text(QRectF(sx, y + half, w, half), t, SheetFont(6.5, true), Qt::AlignCenter);
                 sx += w;
             }
             x += kInputW;

@@ -228,6 +228,14 @@ dialog 469 291 '^Установка даты и времени на ЦБ$' setup
 dialog 554 291 '^Время и дата ЦБ$' setup-cb-clock
 dialog 409 386 '^Установка адреса и скорости обмена ЦБ$' setup-cb-address
 
+# --- settings check ----------------------------------------------------------------
+click "$SETUPCB" 140 414                 # "Сверка настроек": the block read and set against the file
+CHECK=$(need '^Сверка настроек ЦБ$')
+settle
+shot "$CHECK" settings-check
+click_br "$CHECK" 50 21                  # "Закрыть"
+gone '^Сверка настроек ЦБ$'
+
 # --- UIR setup -------------------------------------------------------------------
 click "$SETUPCB" 674 386                 # "УИР"
 SETUPUIR=$(need 'Настройки модулей УИР$')

@@ -113,13 +113,13 @@ package: build
 # Installs the package on this machine and runs every program's --help from /usr/bin.
 test-package: package
 	$(SUDO) apt-get install -y -qq --reinstall ./$$(ls $(BUILD)/kestrel-utilite_*.deb | tail -n 1)
-	@for p in kestrel-utilite kestrel-cfg kestrel-console kestrel-cbsim; do \
+	@for p in kestrel-utilite kestrel-cfg kestrel-console kestrel-sheet kestrel-cbsim; do \
 	  env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/$$p --help >/dev/null || { echo "FAIL: /usr/bin/$$p --help"; exit 1; }; \
 	done
 	/usr/bin/kestrel-utilite --version
 	test -f /usr/share/applications/kestrel-utilite.desktop
 	test -f /usr/share/icons/hicolor/scalable/apps/kestrel-utilite.svg
-	for p in kestrel-utilite kestrel-cfg kestrel-console kestrel-cbsim; do test -f /usr/share/man/man1/$$p.1.gz || exit 1; done
+	for p in kestrel-utilite kestrel-cfg kestrel-console kestrel-sheet kestrel-cbsim; do test -f /usr/share/man/man1/$$p.1.gz || exit 1; done
 	@echo "package installed; every program answers --help from /usr/bin"
 
 run: build

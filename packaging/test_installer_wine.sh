@@ -45,7 +45,7 @@ step "silent install"
 wine "$installer" /S >/dev/null 2>&1
 wineserver -w
 [ -f "$programs/bin/kestrel-utilite.exe" ] || fail "no bin/kestrel-utilite.exe in $programs"
-for f in bin/kestrel-cfg.exe bin/kestrel-console.exe bin/Qt6Core.dll bin/Qt6Widgets.dll bin/qt.conf \
+for f in bin/kestrel-cfg.exe bin/kestrel-console.exe bin/kestrel-sheet.exe bin/Qt6Core.dll bin/Qt6Widgets.dll bin/qt.conf \
          plugins/platforms/qwindows.dll translations/qtbase_ru.qm Uninstall.exe; do
     [ -f "$programs/$f" ] || fail "$f not installed"
 done

@@ -209,6 +209,8 @@ void SettingsCheckTest::changedTableWrittenBackOrTakenIntoTheFile()
         r.form->CBMouseDown(r.form->CbTile(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
         QVERIFY(r.setup->isVisible());
         QVERIFY(r.setup->bbSettingsCheck->isVisible());
+        r.setup->ModeList[2]->setCurrentIndex(1);  // F2 in МТЗ-1
+        r.setup->ShowPanel(2);
         r.setup->bbSettingsCheck->click();
         TSettingsCheckForm& f = *r.check;
         QVERIFY(f.isVisible());
@@ -234,6 +236,11 @@ void SettingsCheckTest::changedTableWrittenBackOrTakenIntoTheFile()
             continue;
         }
         QCOMPARE(r.prompt.log.size(), size_t(3));  // the code, the question, the report
+        // The block setup window, still open, shows the records as they now are.
+        QString cells;
+        for (QLabel* cell : r.setup->Cell[2])
+            cells += cell->text();
+        QCOMPARE(cells, c.blockAfter == kFileOutputs ? QStringLiteral("101000") : QStringLiteral("100100"));
         QVERIFY(QString::fromStdString(r.prompt.log[1].text).contains(kDifference));
         // Read again, the block and the file agree.
         f.bbReadAgain->click();

@@ -246,6 +246,8 @@ void TSettingsCheckForm::bbWriteToCbClick()
     ShowOutcome();
     const TDeviceSettings before = actions_->Last().Block;
     const bool took = actions_->WriteToBlock();
+    if (RecordsChanged)
+        RecordsChanged(actions_->Last().Cb);
     // The restore ends with a read-back: what the window shows is that read.
     if (took || !(actions_->Last().Block == before))
         readAt_ = QDateTime::currentDateTime();
@@ -259,7 +261,8 @@ void TSettingsCheckForm::bbTakeFromCbClick()
         return;
     busy_ = true;
     ShowOutcome();
-    actions_->TakeFromBlock();
+    if (actions_->TakeFromBlock() && RecordsChanged)
+        RecordsChanged(actions_->Last().Cb);
     busy_ = false;
     ShowOutcome();
 }
@@ -337,8 +340,14 @@ TSettingsCheckForm* AttachSettingsCheckForm(TMainForm& main, TGlobalState& state
 {
     auto* form = new TSettingsCheckForm(state, main, &main);
     main.SetSettingsCheckForm(form, [form](int cb) { form->Open(cb); });
-    if (auto* setup = main.findChild<TSetupCbForm*>())
+    if (auto* setup = main.findChild<TSetupCbForm*>()) {
         setup->SetSettingsCheckOpener([form, setup](int cb) { form->Open(cb, setup); });
+        // An open block setup window shows the block's tables as they now are.
+        form->RecordsChanged = [setup](int cb) {
+            if (setup->isVisible() && setup->Cb() == cb)
+                setup->Display(cb, false);
+        };
+    }
     return form;
 }
 

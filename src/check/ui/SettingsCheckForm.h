@@ -53,6 +53,10 @@ public:
     // the rest of the save runs without a dialog.
     std::function<bool(const QString& defaultName, std::string& path)> ChooseSheetFile;
 
+    // Run with the block's index after a write or a take changed its
+    // records, for the windows that show them.
+    std::function<void(int cb)> RecordsChanged;
+
     // Controls, named by role.
     QLabel* BlockLabel = nullptr;
     QLabel* FileFingerprint = nullptr;

@@ -173,6 +173,12 @@ void TSettingsCheckForm::ShowOutcome()
 
 void TSettingsCheckForm::Open(int cb, QWidget* over)
 {
+    if (busy_) {
+        // A read or write of the block shown runs: it keeps its block.
+        raise();
+        activateWindow();
+        return;
+    }
     cb_ = cb;
     opening_ = true;
     if (over && over->isVisible())

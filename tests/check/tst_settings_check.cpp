@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTreeWidget>
 #include <QtTest>
-#include <functional>
 
 #include "SimBus.h"
 #include "check/ui/SettingsCheckForm.h"
@@ -47,6 +46,11 @@ struct Rig {
     TSettingsCheckForm* check = nullptr;
 
     Rig() : sim(bus.Attach(1, {})) {}
+    ~Rig()
+    {
+        if (form)
+            form->close();
+    }
 
     bool Start()
     {
@@ -56,7 +60,7 @@ struct Rig {
         seed.Cb(0)->FuncTable[2][1] = kFileOutputs;
         if (!temp.Seed(seed))
             return false;
-        // The block holds what the file says, table by table.
+        // The block holds what the file says.
         const TDeviceSettings file = DeviceSettingsOf(*seed.Cb(0));
         for (int k = 0; k < 4; ++k)
             for (int m = 0; m < 4; ++m)
@@ -68,23 +72,20 @@ struct Rig {
         if (form->Startup(SimBusAcquisition(bus, clock)) != StartupResult::Continue)
             return false;
         form->show();
-        if (!QTest::qWaitForWindowExposed(form.get()))
-            return false;
-        return QTest::qWaitFor([this] { return state.Cb(0)->FirstPollPending == 0; }, kWaitMs);
+        return QTest::qWaitForWindowExposed(form.get()) &&
+               QTest::qWaitFor([this] { return state.Cb(0)->FirstPollPending == 0; }, kWaitMs);
     }
 
-    std::vector<TCbSettings> File() const
+    TCbSettings File() const
     {
         std::vector<TCbSettings> cbs;
-        if (LoadConfigFile(NativePath(state.CfgFilePath), cbs) != 0)
-            cbs.clear();
-        return cbs;
+        return LoadConfigFile(NativePath(state.CfgFilePath), cbs) == 0 && !cbs.empty() ? cbs[0] : TCbSettings{};
     }
-
-    // The outputs of МТЗ-1, F2 as the block holds them.
-    uint8_t SiteOutputs() const { return static_cast<uint8_t>(~sim.TableWire(1, 2)) & 0x3F; }
-
-    // Every group heading with its lines: "Таблицы функций|МТЗ-1, F2: …".
+    int FileOutputs() const { return File().FuncTable[2][1] & 0x3F; }
+    // МТЗ-1, F2 as the block holds it.
+    int SiteOutputs() const { return static_cast<uint8_t>(~sim.TableWire(1, 2)) & 0x3F; }
+    QString Summary() const { return check->SummaryLine->text(); }
+    // "heading|line" of every difference listed.
     QStringList Listed() const
     {
         QStringList out;
@@ -95,15 +96,14 @@ struct Rig {
         }
         return out;
     }
-
-    ~Rig()
+    void Accept()
     {
-        if (form)
-            form->close();
+        prompt.accessPrompt = {true};
+        prompt.yesNo = {true};
     }
 };
 
-QString Fingerprint(const TCbSettings& s) { return QString::fromStdString(SettingsFingerprint(DeviceSettingsOf(s))); }
+QString S(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
@@ -120,70 +120,53 @@ void SettingsCheckTest::equalBlockSaysSoWithItsFingerprint()
 {
     Rig r;
     QVERIFY(r.Start());
-    QVERIFY(r.form->mmSettingsCheck->isVisible());
     QCOMPARE(r.form->mmSettingsCheck->text(), QStringLiteral("Сверка настроек ЦБ"));
     r.form->mmSettingsCheck->trigger();
     TSettingsCheckForm& f = *r.check;
     QVERIFY(f.isVisible());
-    QCOMPARE(f.windowTitle(), QStringLiteral("Сверка настроек ЦБ"));
-
-    const QString fp = Fingerprint(r.File().at(0));
-    QCOMPARE(f.SummaryLine->text(),
-             QStringLiteral("Настройки ЦБ 1 совпадают с файлом конфигурации. Отпечаток: ") + fp);
-    QCOMPARE(f.FileFingerprint->text(), fp);
-    QCOMPARE(f.BlockFingerprint->text(), fp);
-    QVERIFY(f.BlockLabel->text().startsWith(QStringLiteral("ЦБ 1")));
+    const QString fp = S(SettingsFingerprint(DeviceSettingsOf(r.File())));
+    QCOMPARE(r.Summary(), QStringLiteral("Настройки ЦБ 1 совпадают с файлом конфигурации. Отпечаток: ") + fp);
+    QCOMPARE(f.FileFingerprint->text() + f.BlockFingerprint->text(), fp + fp);
     QVERIFY(f.DifferenceList->isHidden());
-    QVERIFY(!f.bbWriteToCb->isEnabled());
-    QVERIFY(!f.bbTakeFromCb->isEnabled());
-    QVERIFY(f.bbSaveSheet->isEnabled());
+    QVERIFY(!f.bbWriteToCb->isEnabled() && !f.bbTakeFromCb->isEnabled() && f.bbSaveSheet->isEnabled());
     QVERIFY(r.prompt.log.empty());
 
-    // The sheet shows what was read, named and stamped.
+    // The sheet: what was read, named and stamped.
     const TSheetData sheet = f.SheetData();
-    QCOMPARE(QString::fromStdString(sheet.Source), QStringLiteral("ЦБ"));
-    QCOMPARE(QString::fromStdString(sheet.Fingerprint), fp);
-    QCOMPARE(QString::fromStdString(sheet.Installation), QStringLiteral("a.cfg"));
-    QCOMPARE(sheet.BlockNumber, 1);
-    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d$"))
-                .match(QString::fromStdString(sheet.ReadAt))
-                .hasMatch());
-    QCOMPARE(f.SheetFileName(), QStringLiteral("ЦБ 1 — лист настроек.pdf"));
-
-    // A name the OS cannot be told back is refused before anything is written.
-    f.ChooseSheetFile = [](const QString&, std::string& path) {
-        path.clear();
-        return true;
-    };
-    f.bbSaveSheet->click();
-    QCOMPARE(r.prompt.Lines(), std::vector<std::string>{
-                                   "message:Лист настроек не сохранён: такое имя файла сохранить нельзя."});
-
-    // A name that can be kept: the sheet is written there, nothing said.
+    QCOMPARE(S(sheet.Source + "|" + sheet.Fingerprint + "|" + sheet.Installation), "ЦБ|" + fp + "|a.cfg");
+    QVERIFY(QRegularExpression(R"(^\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d$)").match(S(sheet.ReadAt)).hasMatch());
     const std::string pdf = r.temp.Path("лист.pdf");
-    f.ChooseSheetFile = [&](const QString& name, std::string& path) {
-        path = name == f.SheetFileName() ? pdf : std::string();
-        return true;
+    struct Case {
+        std::string chosen;
+        std::vector<std::string> said;
+    } const cases[] = {
+        {"", {"message:Лист настроек не сохранён: такое имя файла сохранить нельзя."}},  // a name the OS cannot keep
+        {pdf, {}},
     };
-    r.prompt.log.clear();
-    f.bbSaveSheet->click();
-    QFile written(QString::fromStdString(pdf));
-    QVERIFY(written.open(QIODevice::ReadOnly));
-    QVERIFY(written.read(5) == "%PDF-");
-    QVERIFY(r.prompt.log.empty());
+    for (const Case& c : cases) {
+        QString offered;
+        f.ChooseSheetFile = [&](const QString& name, std::string& path) {
+            offered = name;
+            path = c.chosen;
+            return true;
+        };
+        r.prompt.log.clear();
+        f.bbSaveSheet->click();
+        QCOMPARE(offered, QStringLiteral("ЦБ 1 — лист настроек.pdf"));
+        QCOMPARE(r.prompt.Lines(), c.said);
+    }
+    QFile written(S(pdf));
+    QVERIFY(written.open(QIODevice::ReadOnly) && written.read(5) == "%PDF-");
 
-    // A block that does not answer: the failure, no fingerprint of the block,
-    // and the sheet falls back to the file's settings.
+    // A block that does not answer: no fingerprint of it, the sheet is the file's.
     sim::TFaultRule rule;
     rule.Kind = sim::FaultKind::Ignore;
     rule.Cmd = sim::SimCmd::ReadTable;
     r.sim.Inject(rule);
     f.bbReadAgain->click();
-    QVERIFY(!f.SummaryLine->text().isEmpty());
-    QVERIFY(!f.SummaryLine->text().contains(QStringLiteral("совпадают")));
+    QVERIFY(!r.Summary().isEmpty() && !r.Summary().contains(QStringLiteral("совпадают")));
     QCOMPARE(f.BlockFingerprint->text(), QStringLiteral("—"));
-    QCOMPARE(QString::fromStdString(f.SheetData().Source), QStringLiteral("файл конфигурации"));
-    QCOMPARE(QString::fromStdString(f.SheetData().Fingerprint), fp);
+    QCOMPARE(S(f.SheetData().Source + "|" + f.SheetData().Fingerprint), "файл конфигурации|" + fp);
     QVERIFY(!f.bbWriteToCb->isEnabled());
 }
 
@@ -193,102 +176,77 @@ void SettingsCheckTest::changedTableWrittenBackOrTakenIntoTheFile()
         const char* name;
         bool write;  // "Записать в ЦБ", else "Принять из ЦБ"
         bool code;   // the access code accepted
-        uint8_t blockAfter, fileAfter;
-        bool equalAfter;
+        int blockAfter, fileAfter;
+        QString cellsAfter;  // the open block setup window's F2 panel
     } const cases[] = {
-        {"write", true, true, kFileOutputs, kFileOutputs, true},
-        {"take", false, true, kSiteOutputs, kSiteOutputs, true},
-        {"code refused", true, false, kSiteOutputs, kFileOutputs, false},
+        {"write", true, true, kFileOutputs, kFileOutputs, "101000"},
+        {"take", false, true, kSiteOutputs, kSiteOutputs, "100100"},
+        {"code refused", true, false, kSiteOutputs, kFileOutputs, "100100"},
     };
     for (const Case& c : cases) {
         qInfo("case: %s", c.name);
         Rig r;
         QVERIFY(r.Start());
         r.sim.SetTableWire(1, 2, static_cast<uint8_t>(~kSiteOutputs));
-        // Opened from the block setup window, for its block.
+        // From the block setup window, F2 shown in МТЗ-1.
         r.form->CBMouseDown(r.form->CbTile(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
-        QVERIFY(r.setup->isVisible());
-        QVERIFY(r.setup->bbSettingsCheck->isVisible());
-        r.setup->ModeList[2]->setCurrentIndex(1);  // F2 in МТЗ-1
+        r.setup->ModeList[2]->setCurrentIndex(1);
         r.setup->ShowPanel(2);
         r.setup->bbSettingsCheck->click();
         TSettingsCheckForm& f = *r.check;
         QVERIFY(f.isVisible());
         QCOMPARE(r.Listed(), QStringList{QStringLiteral("Таблицы функций|") + kDifference});
-        QVERIFY(f.SummaryLine->text().startsWith(
-            QStringLiteral("Настройки ЦБ 1 отличаются от файла конфигурации: 1 значение.")));
-        QVERIFY(f.FileFingerprint->text() != f.BlockFingerprint->text());
-        QVERIFY(f.bbWriteToCb->isEnabled());
-        QVERIFY(f.bbTakeFromCb->isEnabled());
+        QVERIFY(r.Summary().startsWith(QStringLiteral("Настройки ЦБ 1 отличаются от файла конфигурации: 1 значение.")));
+        QVERIFY(f.bbWriteToCb->isEnabled() && f.bbTakeFromCb->isEnabled());
 
+        r.Accept();
         r.prompt.accessPrompt = {c.code};
-        r.prompt.yesNo = {true};
         (c.write ? f.bbWriteToCb : f.bbTakeFromCb)->click();
-        QCOMPARE(int(r.SiteOutputs()), int(c.blockAfter));
-        QCOMPARE(int(r.File().at(0).FuncTable[2][1] & 0x3F), int(c.fileAfter));
-        QCOMPARE(f.SummaryLine->text().contains(QStringLiteral("совпадают")), c.equalAfter);
-        QCOMPARE(f.bbWriteToCb->isEnabled(), !c.equalAfter);
-        QCOMPARE(f.DifferenceList->isHidden(), c.equalAfter);
-        QCOMPARE(r.prompt.log.front().kind, std::string("access"));
-        QCOMPARE(r.prompt.unexpected, 0);
-        if (!c.code) {
-            QCOMPARE(r.prompt.log.size(), size_t(1));  // nothing asked after the refusal
-            continue;
-        }
-        QCOMPARE(r.prompt.log.size(), size_t(3));  // the code, the question, the report
-        // The block setup window, still open, shows the records as they now are.
+        QCOMPARE(r.SiteOutputs(), c.blockAfter);
+        QCOMPARE(r.FileOutputs(), c.fileAfter);
         QString cells;
         for (QLabel* cell : r.setup->Cell[2])
             cells += cell->text();
-        QCOMPARE(cells, c.blockAfter == kFileOutputs ? QStringLiteral("101000") : QStringLiteral("100100"));
-        QVERIFY(QString::fromStdString(r.prompt.log[1].text).contains(kDifference));
-        // Read again, the block and the file agree.
+        QCOMPARE(cells, c.cellsAfter);
+        // The code, then the question naming the change and the report; nothing after a refusal.
+        QCOMPARE(r.prompt.log.size(), size_t(c.code ? 3 : 1));
+        QCOMPARE(r.Summary().contains(QStringLiteral("совпадают")), c.code);
+        QCOMPARE(f.bbWriteToCb->isEnabled() || !f.DifferenceList->isHidden(), !c.code);
+        if (!c.code)
+            continue;
+        QVERIFY(S(r.prompt.log[1].text).contains(kDifference));
         f.bbReadAgain->click();
-        QVERIFY(f.SummaryLine->text().contains(QStringLiteral("совпадают")));
-        QCOMPARE(f.FileFingerprint->text(), f.BlockFingerprint->text());
+        QVERIFY(r.Summary().contains(QStringLiteral("совпадают")));
     }
 }
 
 void SettingsCheckTest::menuVisitThatChangedTheBlockIsMarkedUntilDecided()
 {
-    struct Case {
-        const char* name;
-        std::function<void(sim::TSimCb&)> change;
-        bool marked;
-    } const cases[] = {
-        {"table changed", [](sim::TSimCb& b) { b.SetTableWire(1, 2, static_cast<uint8_t>(~kSiteOutputs)); }, true},
-        {"nothing changed", [](sim::TSimCb&) {}, false},
-    };
-    for (const Case& c : cases) {
-        qInfo("case: %s", c.name);
+    for (const bool change : {true, false}) {
+        qInfo("table changed: %d", change);
         Rig r;
         QVERIFY(r.Start());
         QLabel* line = r.form->SettingsChangedLine();
-        r.form->Timer1Timer();
-        QVERIFY(line->isHidden());
-
         const uint32_t segments = r.sim.RequestCount(sim::SimCmd::ReadSegment);
         r.sim.EnterMenu();
-        c.change(r.sim);
+        if (change)
+            r.sim.SetTableWire(1, 2, static_cast<uint8_t>(~kSiteOutputs));
         r.sim.LeaveMenu();
-        // The thread re-reads the UIR configuration after the menu; the
-        // first request after the last segment comes once it has judged it.
+        // The thread re-reads the UIR configuration after the menu; its next
+        // request after the last segment comes once it has judged it.
         QTRY_VERIFY_WITH_TIMEOUT(r.sim.RequestCount(sim::SimCmd::ReadSegment) >= segments + 11, kWaitMs);
         const uint32_t total = r.sim.TotalRequests();
         QTRY_VERIFY_WITH_TIMEOUT(r.sim.TotalRequests() > total, kWaitMs);
         r.form->Timer1Timer();
-        QCOMPARE(!line->isHidden(), c.marked);
-        QCOMPARE(line->text(), c.marked ? QStringLiteral("Настройки изменены: ЦБ 1") : QString());
-        if (!c.marked)
+        QCOMPARE(line->isHidden(), !change);
+        QCOMPARE(line->text(), change ? QStringLiteral("Настройки изменены: ЦБ 1") : QString());
+        if (!change)
             continue;
-
         // Taken into the file: the mark goes at the next tick.
         r.form->mmSettingsCheck->trigger();
-        QCOMPARE(r.Listed(), QStringList{QStringLiteral("Таблицы функций|") + kDifference});
-        r.prompt.accessPrompt = {true};
-        r.prompt.yesNo = {true};
+        r.Accept();
         r.check->bbTakeFromCb->click();
-        QCOMPARE(int(r.File().at(0).FuncTable[2][1] & 0x3F), int(kSiteOutputs));
+        QCOMPARE(r.FileOutputs(), int(kSiteOutputs));
         r.form->Timer1Timer();
         QVERIFY(line->isHidden());
     }
@@ -296,43 +254,37 @@ void SettingsCheckTest::menuVisitThatChangedTheBlockIsMarkedUntilDecided()
 
 void SettingsCheckTest::severalMarkedBlocksInTheStatusBarAndTheList()
 {
-    // Three blocks and no thread: the tick shows whatever the flags say.
-    TGlobalState state;
+    // Three blocks and no thread: the tick shows what the flags say.
+    TGlobalState state, seed;
     TempStore temp;
     ScriptedPrompt prompt;
-    TGlobalState seed;
     seed.CbCount = 3;
     seed.EnsureAllocated(3);
     QVERIFY(temp.Seed(seed));
     TMainForm form(state, *temp.store, prompt);
     QVERIFY(form.Startup({}) == StartupResult::Continue);
-    QCOMPARE(form.CbList()->count(), 3);
     const QString plain = form.CbList()->itemText(2);
-
     struct Case {
         std::vector<int> flagged;
         QString line;
     } const cases[] = {
-        {{0, 2}, QStringLiteral("Настройки изменены: ЦБ 1, ЦБ 3")},
-        {{1}, QStringLiteral("Настройки изменены: ЦБ 2")},
-        {{}, QString()},
+        {{0, 2}, "Настройки изменены: ЦБ 1, ЦБ 3"},
+        {{1}, "Настройки изменены: ЦБ 2"},
+        {{}, ""},
     };
     for (const Case& c : cases) {
         for (int i = 0; i < 3; ++i)
-            state.Cb(i)->SettingsChangedOnSite = 0;
-        for (int i : c.flagged)
-            state.Cb(i)->SettingsChangedOnSite = 1;
+            state.Cb(i)->SettingsChangedOnSite = std::count(c.flagged.begin(), c.flagged.end(), i) ? 1 : 0;
         form.Timer1Timer();
         QCOMPARE(form.SettingsChangedLine()->text(), c.line);
         QCOMPARE(form.SettingsChangedLine()->isHidden(), c.flagged.empty());
         for (int i = 0; i < 3; ++i) {
-            const bool flagged = std::find(c.flagged.begin(), c.flagged.end(), i) != c.flagged.end();
+            const bool flagged = std::count(c.flagged.begin(), c.flagged.end(), i) > 0;
             QCOMPARE(form.CbList()->itemText(i).endsWith(QStringLiteral(" — настройки изменены")), flagged);
             QCOMPARE(form.CbList()->itemData(i, Qt::ToolTipRole).toString().isEmpty(), !flagged);
         }
     }
     QCOMPARE(form.CbList()->itemText(2), plain);
-    form.close();
 }
 
 QTEST_MAIN(SettingsCheckTest)

@@ -156,6 +156,7 @@ TMainForm::TMainForm(TGlobalState& state, ISettingsStore& store, IPrompt& prompt
     changedLine_->setPalette(changedPal);
     changedLine_->setFont(alarmFont);
     changedLine_->setToolTip(Q(kChangedTip));
+    changedLine_->setContentsMargins(0, 0, 8, 0);  // clear of the window's right edge
     changedLine_->hide();
     status->addWidget(changedLine_);
 

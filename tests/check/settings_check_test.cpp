@@ -347,30 +347,5 @@ TEST(SettingsMark, AMarkedBlockKeepsTheFilesSettingsInTheFileUntilDecided)
     std::filesystem::remove(file);
 }
 
-TEST(SettingsTask, RunsOnTheThreadOnceAndNotUnderTheConsole)
-{
-    for (const bool console : {false, true}) {
-        SCOPED_TRACE(console ? "console open" : "console closed");
-        ThreadRig r;
-        r.block->SetTableWire(3, 0, static_cast<uint8_t>(~0x11));
-        r.state.ConsoleOpen = console ? 1 : 0;
-        auto task = std::make_shared<TReadSettingsTask>();
-        TCbData& cb = *r.state.Cb(0);
-        cb.StageRequestTask(task);
-        cb.Request = kReqRunTask;
-        r.Passes(1);
-        EXPECT_EQ(cb.Request, 0);
-        EXPECT_EQ(cb.TakeRequestTask(), nullptr);  // taken, not left for the next request
-        if (console) {
-            EXPECT_EQ(task->Result, kBlockNotRead);
-            EXPECT_EQ(r.block->TotalRequests(), 0u);
-        } else {
-            EXPECT_EQ(task->Result, 0);
-            EXPECT_EQ(task->Settings.FuncTable[0][3], 0x11);
-            EXPECT_EQ(cb.FuncTable[0][3] & 0x3F, 0x01);  // the record keeps its own
-        }
-    }
-}
-
 }  // namespace
 }  // namespace kestrel::test

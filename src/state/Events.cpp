@@ -1,5 +1,6 @@
 #include "state/Events.h"
 
+#include <algorithm>
 #include <new>
 
 namespace kestrel {
@@ -115,6 +116,15 @@ std::vector<TEventData> TKestrelEvents::Snapshot(uint64_t& frontInserts) const
     std::lock_guard lock(mutex_);
     frontInserts = frontInserts_;
     return {items_.begin(), items_.end()};
+}
+
+std::vector<TEventData> TKestrelEvents::NewerThan(uint64_t since, uint64_t& frontInserts) const
+{
+    std::lock_guard lock(mutex_);
+    frontInserts = frontInserts_;
+    const uint64_t fresh = frontInserts_ > since ? frontInserts_ - since : 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(fresh, items_.size()));
+    return {items_.rend() - static_cast<std::ptrdiff_t>(n), items_.rend()};
 }
 
 void TKestrelEvents::Walk(const std::function<bool(const TEventData&)>& visit) const

@@ -63,6 +63,10 @@ public:
     // at the same moment). It only grows, also while a full list drops its
     // oldest events, so a watcher can tell how many new events came.
     std::vector<TEventData> Snapshot(uint64_t& frontInserts) const;
+    // The events inserted at the front since the count was `since`, oldest
+    // first (at most those still in the list), and the count now: a watcher
+    // takes what came without copying the whole list.
+    std::vector<TEventData> NewerThan(uint64_t since, uint64_t& frontInserts) const;
     // Walk from the front under the list's lock until the visitor returns false.
     // The visitor must not touch this list.
     void Walk(const std::function<bool(const TEventData&)>& visit) const;

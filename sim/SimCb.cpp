@@ -500,7 +500,7 @@ uint8_t TSimCb::OutputsFor(int uir, int input, int mode) const
     return static_cast<uint8_t>(~tables_[mode][f] & 0x3F);
 }
 
-bool TSimCb::RaiseArc(int uir, int input, int intervalMs, int mtz)
+bool TSimCb::RaiseArc(int uir, int input, int intervalMs, int mtz, int outputsOverride)
 {
     std::lock_guard lk(mu_);
     if (!UirPolled(uir) || input < 1 || input > 3 || mtz < 0 || mtz > 3)
@@ -515,7 +515,10 @@ bool TSimCb::RaiseArc(int uir, int input, int intervalMs, int mtz)
     if (mtz == 0 && (mtzWait_ & 1))
         return true;
     TSimEvent out{EvOutputs};
-    out.Outputs = static_cast<uint8_t>(outputs_ | OutputsFor(uir, input, mtz));
+    // An override stands for a relay wired to the wrong output: the block
+    // reports what it switched, not what its tables say.
+    const uint8_t switched = outputsOverride >= 0 ? static_cast<uint8_t>(outputsOverride & 0x3F) : OutputsFor(uir, input, mtz);
+    out.Outputs = static_cast<uint8_t>(outputs_ | switched);
     RecordEvent(out);
     return true;
 }

@@ -127,7 +127,8 @@ public:
     // (mtz 1..3; 0 for none) and the outputs the function tables give for
     // the input's function in that MTZ mode. False (nothing happens) when the
     // block does not poll that UIR.
-    bool RaiseArc(int uir, int input, int intervalMs = 3, int mtz = 1);
+    // outputsOverride >= 0: the outputs reported instead of what the tables give.
+    bool RaiseArc(int uir, int input, int intervalMs = 3, int mtz = 1, int outputsOverride = -1);
     // Sensor on an input stopped answering; false when the input is not
     // monitored or the UIR not polled.
     bool RaiseSensorFault(int uir, int input);

@@ -345,17 +345,18 @@ bool TSimScenario::ExecuteOn(TSimCb& cb, const std::vector<std::string>& w, bool
     int a = 0, b = 0;
 
     if (c == "arc") {
-        int interval = 3, mtz = 1;
+        int interval = 3, mtz = 1, outputs = -1;
         if (n < 3 || !IntIn(w[1], 1, TSimCb::kUirCount, a) || !IntIn(w[2], 1, 3, b))
-            return Fail(reply, "arc UIR INPUT [interval MS] [mtz 0..3]");
+            return Fail(reply, "arc UIR INPUT [interval MS] [mtz 0..3] [outputs 0..0x3F]");
         for (size_t i = 3; i < n; i += 2) {
             if (i + 1 >= n)
                 return Fail(reply, "arc: " + w[i] + " needs a value");
             if (w[i] == "interval" && IntIn(w[i + 1], 0, 63, interval)) continue;
             if (w[i] == "mtz" && IntIn(w[i + 1], 0, 3, mtz)) continue;
+            if (w[i] == "outputs" && IntIn(w[i + 1], 0, 0x3F, outputs)) continue;
             return Fail(reply, "arc: bad option " + w[i] + " " + w[i + 1]);
         }
-        if (!dry && !cb.RaiseArc(a, b, interval, mtz))
+        if (!dry && !cb.RaiseArc(a, b, interval, mtz, outputs))
             reply = "ignored: UIR " + w[1] + " is not polled by the block";
         return true;
     }
@@ -641,7 +642,7 @@ bool TSimScenario::ExecuteOn(TSimCb& cb, const std::vector<std::string>& w, bool
 const char* TSimScenario::HelpText()
 {
     return "Timing (optional): at TIME | in TIME | every PERIOD [from TIME] [until TIME]; block: cb ADDRESS\n"
-           "  arc UIR INPUT [interval MS] [mtz 0..3]   arc, MTZ and outputs events\n"
+           "  arc UIR INPUT [interval MS] [mtz 0..3] [outputs HEX]  arc, MTZ and outputs events\n"
            "  sensor UIR INPUT                         sensor stopped answering (0xE1..0xE3)\n"
            "  uir-lost UIR                             UIR stopped answering (0xE0)\n"
            "  mtz 1..3 | reset | power off|on|cycle | menu [enter|leave] | outputs HEX\n"

@@ -64,7 +64,8 @@ const char* Usage()
            "                       [--capture FILE] [--timestamps] COMMAND\n"
            "       kestrel-console --help | -h\n"
            "COMMAND: a request name (ReqReadClock) or its code (8), journal, watch,\n"
-           "         compare FILE [--cb N], snapshot OUT, or restore FILE [--cb N]\n"
+           "         compare FILE [--cb N], snapshot OUT, restore FILE [--cb N], or\n"
+           "         walktest [--out FILE]\n"
            "compare  the block's settings (tables, UROV, MTZ wait, UIR configuration) against\n"
            "         block N of FILE (default: the first block at the console's --address);\n"
            "         exit 0 equal, 1 they differ, 2 a failure\n"
@@ -72,6 +73,10 @@ const char* Usage()
            "restore  FILE's settings into the block, then read back; FILE is checked whole\n"
            "         first and nothing is sent when it is damaged (exit 2); exit 0 only when\n"
            "         every value took\n"
+           "walktest the commissioning test: the block's settings are read, then every arc it\n"
+           "         reports is checked against its function tables and printed; Ctrl-C ends it\n"
+           "         with the summary (and FILE, kept after every result); exit 0 only when\n"
+           "         every monitored input passed\n"
            "--capture FILE  write every frame sent and received to FILE (pcap, link type 250,\n"
            "                RTAC serial); read it with: tshark -r FILE -d rtacser.data,iec60870_101\n"
            "                --disable-protocol iec60870_asdu\n"
@@ -148,6 +153,9 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
                 ok = IntIn(v, 0, 63, o.Segment);  // the first slot 4 x segment must fit a byte
             } else if (a == "--cb") {
                 ok = IntIn(v, 1, 255, o.CbNumber);
+            } else if (a == "--out") {
+                ok = !v.empty() && v.rfind("--", 0) != 0;
+                o.OutPath = v;
             } else if (a == "--capture") {
                 ok = !v.empty() && v.rfind("--", 0) != 0;
                 o.CapturePath = v;
@@ -181,6 +189,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
             o.What = Action::Snapshot;
         } else if (a == "restore") {
             o.What = Action::Restore;
+        } else if (a == "walktest") {
+            o.What = Action::WalkTest;
         } else if (a == "journal") {
             o.What = Action::Journal;
         } else if (a == "watch") {
@@ -200,6 +210,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     }
     if ((o.What == Action::Compare || o.What == Action::Snapshot || o.What == Action::Restore) && o.File.empty()) {
         error = "the command needs a file";
+        return false;
+    }
+    if (!o.OutPath.empty() && o.What != Action::WalkTest) {
+        error = "--out goes with walktest only";
         return false;
     }
     if (o.CbNumber != 0 && o.What != Action::Compare && o.What != Action::Restore) {

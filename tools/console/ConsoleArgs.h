@@ -7,7 +7,7 @@
 
 namespace kestrel::console {
 
-enum class Action { Code, Journal, Watch, Compare, Snapshot, Restore };
+enum class Action { Code, Journal, Watch, Compare, Snapshot, Restore, WalkTest };
 
 struct Options {
     // Port: a number (COMn), or a device path used in place of COM1.
@@ -35,6 +35,8 @@ struct Options {
     // compare / restore: block N of the file (1-based); 0: the first whose
     // address is the console's.
     int32_t CbNumber = 0;
+    // walktest: the test's file, rewritten after every result (empty: none).
+    std::string OutPath;
 };
 
 // false with a message in `error` for bad usage. --help or -h anywhere wins

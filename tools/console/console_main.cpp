@@ -2,6 +2,7 @@
 // (or fetches the journal, or watches for events) on a serial port and prints
 // the traffic log as the service console shows it.
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "ConsoleArgs.h"
 #include "ConsoleSettings.h"
+#include "ConsoleWalkTest.h"
 #include "link/ComPort.h"
 #include "link/PcapCapture.h"
 #include "link/SerialDeviceOs.h"
@@ -181,6 +183,21 @@ int main(int argc, char** argv)
                 SystemClock::Instance().SleepMs(100);  // a dead link is not hammered
         }
         return Finish(result);
+    }
+
+    if (o.What == console::Action::WalkTest) {
+        const auto err = [](const std::string& s) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "kestrel-console: %s\n", s.c_str());
+        };
+        const auto now = [] {
+            return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::system_clock::now().time_since_epoch())
+                                            .count());
+        };
+        const int status = console::RunWalkTest(proto, o.OutPath, [] { return gStop.load(); }, now, PrintLine, err);
+        std::fflush(stdout);
+        return status;
     }
 
     if (o.What == console::Action::Compare || o.What == console::Action::Snapshot ||

@@ -275,7 +275,14 @@ bool Unhex(const std::string& hex, std::string& out)
 
 // Texts go as hex: a reason or a time never breaks a line.
 std::string Field(const std::string& s) { return s.empty() ? "-" : Hex(s); }
-bool UnField(const std::string& f, std::string& out) { return f == "-" ? (out.clear(), true) : Unhex(f, out); }
+bool UnField(const std::string& f, std::string& out)
+{
+    std::string text;
+    if (f != "-" && !Unhex(f, text))
+        return false;
+    out = std::move(text);
+    return true;
+}
 
 }  // namespace
 

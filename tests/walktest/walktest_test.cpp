@@ -200,8 +200,11 @@ TEST(WalkTest, ResumesFromItsFileAfterARestart)
     EXPECT_EQ(back.Result(1, 2).Verdict, TInputVerdict::Passed) << back.Result(1, 2).Reason;
 
     // A file cut short or not ours is refused, not half read.
-    std::ifstream in(file, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    {
+        std::ifstream in(file, std::ios::binary);  // closed before the file is removed (Windows)
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     for (const std::string& bad : {text.substr(0, text.size() - 5), std::string("kestrel-walktest 2\n"), std::string()}) {
         TWalkTest t;
         EXPECT_FALSE(TWalkTest::Parse(bad, t, why));

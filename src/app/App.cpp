@@ -13,6 +13,7 @@
 #include "protocol/Protocol.h"
 #include "setup/ui/SetupWindows.h"
 #include "state/Clock.h"
+#include "walktest/ui/WalkTestForm.h"
 
 namespace kestrel {
 
@@ -55,6 +56,7 @@ int RunUtility()
     AttachSetupWindows(mainForm, state, *store);
     // After the block setup window, whose button opens it too.
     AttachSettingsCheckForm(mainForm, state);
+    AttachWalkTestForm(mainForm, state);
 
     if (mainForm.Startup(MakeDeviceAcquisition) == StartupResult::Exit) {
         mainForm.close();

@@ -221,6 +221,7 @@ void TMainForm::BuildMenus()
     mmiHistory = item("Журнал", "mmiHistory");
     mmResetCb = item("Сброс устройства", "mmResetCb");
     mmSettingsCheck = item("Сверка настроек ЦБ", "mmSettingsCheck");
+    mmWalkTest = item("Проверка датчиков", "mmWalkTest");
     settings->addSeparator();
     mmChPassword = item("Изменить пароль", "mmChPassword");
     settings->addSeparator();
@@ -235,6 +236,7 @@ void TMainForm::BuildMenus()
     mmiCfg->setVisible(false);
     mmiHistory->setVisible(false);
     mmSettingsCheck->setVisible(false);
+    mmWalkTest->setVisible(false);
 
     connect(mmiCfg, &QAction::triggered, this, &TMainForm::mmiCfgClick);
     connect(mmiHistory, &QAction::triggered, this, &TMainForm::mmiHistoryClick);
@@ -243,6 +245,10 @@ void TMainForm::BuildMenus()
         // The block on screen when the operator chose the item.
         if (settingsCheckOpen_ && !closing_)
             settingsCheckOpen_(state_.ShownCb);
+    });
+    connect(mmWalkTest, &QAction::triggered, this, [this] {
+        if (walkTestOpen_ && !closing_)
+            walkTestOpen_(state_.ShownCb);
     });
     connect(mmChPassword, &QAction::triggered, this, &TMainForm::mmChPasswordClick);
     connect(mmExit, &QAction::triggered, this, &TMainForm::mmExitClick);
@@ -462,6 +468,13 @@ void TMainForm::SetSettingsCheckForm(QWidget* form, std::function<void(int)> ope
     settingsCheckForm_ = form;
     settingsCheckOpen_ = std::move(open);
     mmSettingsCheck->setVisible(form != nullptr);
+}
+
+void TMainForm::SetWalkTestForm(QWidget* form, std::function<void(int)> open)
+{
+    Adopt(form);
+    walkTestOpen_ = std::move(open);
+    mmWalkTest->setVisible(form != nullptr);
 }
 
 void TMainForm::SetServiceButtonsVisible(bool on)

@@ -94,6 +94,8 @@ public:
     // "Сверка настроек ЦБ": open(cbIndex) with the block shown when the
     // operator chose the item.
     void SetSettingsCheckForm(QWidget* form, std::function<void(int cb)> open);
+    // "Проверка датчиков": open(cbIndex) likewise; the window asks the code.
+    void SetWalkTestForm(QWidget* form, std::function<void(int cb)> open);
     // "Конфигурация": after the access prompt, prepare() fills the window
     // from the model (check boxes, port and speed rows, "Применить" off).
     void SetCfgForm(QWidget* form, std::function<void()> prepare);
@@ -153,6 +155,7 @@ public:
     QAction* mmResetCb = nullptr;
     QAction* mmChPassword = nullptr;
     QAction* mmSettingsCheck = nullptr;
+    QAction* mmWalkTest = nullptr;
     QAction* mmExit = nullptr;
     QAction* ToolButton1 = nullptr;
     QAction* ToolButton2 = nullptr;
@@ -269,6 +272,7 @@ private:
     std::function<void()> consoleFill_;
     QWidget* settingsCheckForm_ = nullptr;
     std::function<void(int)> settingsCheckOpen_;
+    std::function<void(int)> walkTestOpen_;
 };
 
 }  // namespace kestrel

@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "check/ui/PdfSaveDialog.h"
 #include "monitor/ui/DialogPath.h"
 #include "monitor/ui/FileTypes.h"
 #include "monitor/ui/MainForm.h"
@@ -304,24 +305,7 @@ TSheetData TSettingsCheckForm::SheetData() const
 
 bool TSettingsCheckForm::RunSaveDialog(const QString& defaultName, std::string& path)
 {
-    TRussianFileTypes types;
-    QFileDialog dlg(this);
-    dlg.setIconProvider(&types);
-    dlg.setWindowTitle(Q("Сохранить лист настроек"));
-    dlg.setDirectory(QDir::currentPath());
-    dlg.setNameFilter(QStringLiteral("*.pdf (*.pdf)"));
-    dlg.setDefaultSuffix(QStringLiteral("pdf"));
-    dlg.setFileMode(QFileDialog::AnyFile);
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.selectFile(defaultName);
-    main_.SetStayOnTop(false);
-    const bool chosen = dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty();
-    main_.SetStayOnTop(true);
-    if (!chosen)
-        return false;
-    // Empty for a name that cannot be told back to the OS: refused below.
-    path = PathFromDialog(QDir::toNativeSeparators(dlg.selectedFiles().first()));
-    return true;
+    return ChoosePdfToSave(this, main_, Q("Сохранить лист настроек"), defaultName, path);
 }
 
 void TSettingsCheckForm::bbSaveSheetClick()

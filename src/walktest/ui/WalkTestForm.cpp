@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "check/ui/PdfSaveDialog.h"
 #include "monitor/ui/DialogPath.h"
 #include "monitor/ui/FileTypes.h"
 #include "monitor/ui/MainForm.h"
@@ -426,23 +427,7 @@ void TWalkTestForm::bbFinishClick()
 
 bool TWalkTestForm::RunSaveDialog(const QString& defaultName, std::string& path)
 {
-    TRussianFileTypes types;
-    QFileDialog dlg(this);
-    dlg.setIconProvider(&types);
-    dlg.setWindowTitle(Q("Сохранить протокол"));
-    dlg.setDirectory(QDir::currentPath());
-    dlg.setNameFilter(QStringLiteral("*.pdf (*.pdf)"));
-    dlg.setDefaultSuffix(QStringLiteral("pdf"));
-    dlg.setFileMode(QFileDialog::AnyFile);
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.selectFile(defaultName);
-    main_.SetStayOnTop(false);
-    const bool chosen = dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty();
-    main_.SetStayOnTop(true);
-    if (!chosen)
-        return false;
-    path = PathFromDialog(QDir::toNativeSeparators(dlg.selectedFiles().first()));
-    return true;
+    return ChoosePdfToSave(this, main_, Q("Сохранить протокол"), defaultName, path);
 }
 
 void TWalkTestForm::bbSaveCertificateClick()

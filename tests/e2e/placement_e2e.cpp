@@ -309,9 +309,10 @@ int main(int argc, char** argv)
         const QString change = QStringLiteral("^Окно изменения пароля$");
         Open(change, [&] {
             Click(mainId, 46, 9);
-            // Конфигурация, Журнал, Сброс устройства, Сверка настроек ЦБ, Изменить пароль.
+            // Конфигурация, Журнал, Сброс устройства, Сверка настроек ЦБ, Проверка датчиков,
+            // Изменить пароль.
             Xdo({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
-                 QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});
+                 QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});
         });
         CheckPlaced(QStringLiteral("change dialog"), change, Rule::Centred, gScreen);
         Close(change, [] { Xdo({QStringLiteral("key"), QStringLiteral("Escape")}); });

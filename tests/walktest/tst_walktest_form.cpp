@@ -6,6 +6,7 @@
 // The link is paced on a virtual clock and the window's PC time is fixed;
 // only the thread's pauses are real.
 #include <QAction>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -156,7 +157,7 @@ void WalkTestFormTest::flashesJudgedKeptOnDiskAndCertified()
              qPrintable(tip));
 
     // The file beside the configuration file holds what the window shows.
-    QVERIFY(QString::fromStdString(f.TestFilePath()).endsWith(QStringLiteral("/a.ЦБ1.walktest")));
+    QVERIFY(QDir::fromNativeSeparators(QString::fromStdString(f.TestFilePath())).endsWith(QStringLiteral("/a.ЦБ1.walktest")));
     TWalkTest onDisk;
     std::string why;
     QVERIFY2(TWalkTest::LoadFrom(f.TestFilePath(), onDisk, why), why.c_str());

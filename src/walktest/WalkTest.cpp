@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "check/SettingsCheck.h"
 #include "state/ConfigFile.h"
 #include "state/FileIo.h"
 
@@ -20,19 +21,6 @@ constexpr uint8_t kMtz1 = 0xB1, kMtz3 = 0xB3;
 constexpr uint8_t kOutputs = 0xC0;
 constexpr uint8_t kReset = 0xD2;
 constexpr uint8_t kUirLost = 0xE0, kSensor1 = 0xE1, kSensor3 = 0xE3;
-
-std::string Outputs(uint8_t b)
-{
-    std::string s;
-    for (int p = 1; p <= 6; ++p) {
-        if ((b >> (p - 1)) & 1) {
-            if (!s.empty())
-                s += ", ";
-            s += std::to_string(p);
-        }
-    }
-    return s.empty() ? "нет" : s;
-}
 
 std::string Where(int uir, int input) { return "УИР " + std::to_string(uir) + ", вход " + std::to_string(input); }
 
@@ -72,9 +60,8 @@ const TInputResult& TWalkTest::Result(int uir, int input) const
 
 // The waiting arc gets its verdict: from its outputs event, or (nullptr)
 // for lack of one.
-TWalkNote TWalkTest::Decide(int64_t pcMs, const TEventData* outputs)
+TWalkNote TWalkTest::Decide(const TEventData* outputs)
 {
-    (void)pcMs;
     TInputResult r = pending_;
     TInputResult& slot = At(pendingUir_, pendingInput_);
     const TInputResult before = slot;
@@ -89,7 +76,7 @@ TWalkNote TWalkTest::Decide(int64_t pcMs, const TEventData* outputs)
         r.Reported = outputs->Outputs & 0x3F;
         r.HaveReported = true;
         if (why.empty() && r.Reported != r.Predicted)
-            why = "выходы " + Outputs(r.Reported) + " вместо " + Outputs(r.Predicted);
+            why = "выходы " + OutputsText(r.Reported) + " вместо " + OutputsText(r.Predicted);
         latched_ = r.Reported;
     } else if (why.empty()) {
         why = "нет события выходов за " + std::to_string(kOutputsLimitMs / 1000) + " с";
@@ -103,7 +90,7 @@ TWalkNote TWalkTest::Decide(int64_t pcMs, const TEventData* outputs)
     TWalkNote n{r.Uir, r.Input, r.Verdict, Where(r.Uir, r.Input) + ": "};
     n.Text += r.Verdict == TInputVerdict::Passed ? "норма" : "ошибка, " + why;
     n.Text += " (" + std::string(kModes[r.Mode]) + ", F" + std::to_string(r.Function) + ", выходы " +
-              Outputs(r.Predicted) + ")";
+              OutputsText(r.Predicted) + ")";
     if (before.Flashes > 0)
         n.Text += "; повторная проверка заменяет результат от " + PcTimeText(before.PcMs);
     pendingUir_ = pendingInput_ = 0;
@@ -118,7 +105,7 @@ std::vector<TWalkNote> TWalkTest::OnEvent(const TEventData& e, int64_t pcMs)
     const bool arc = e.Code >= kArc1 && e.Code <= kArc3;
     // An arc that comes before the outputs of the last one: that one had none.
     if (arc && Pending())
-        notes.push_back(Decide(pcMs, nullptr));
+        notes.push_back(Decide(nullptr));
     if (arc) {
         const int uir = e.UirAddress, input = e.Code - 0xA0;
         if (uir < 1 || uir > kUirCount)
@@ -139,13 +126,13 @@ std::vector<TWalkNote> TWalkTest::OnEvent(const TEventData& e, int64_t pcMs)
         notes.push_back({0, 0, TInputVerdict::Untested, "режим " + std::string(kModes[mode_])});
     } else if (e.Code == kOutputs) {
         if (Pending())
-            notes.push_back(Decide(pcMs, &e));
+            notes.push_back(Decide(&e));
         else
             latched_ = e.Outputs & 0x3F;
     } else if (e.Code == kReset) {
         // Expected between flashes: the outputs and the MTZ mode start over.
         if (Pending())
-            notes.push_back(Decide(pcMs, nullptr));
+            notes.push_back(Decide(nullptr));
         mode_ = 0;
         latched_ = 0;
         notes.push_back({0, 0, TInputVerdict::Untested, "сброс ЦБ"});
@@ -171,7 +158,7 @@ std::vector<TWalkNote> TWalkTest::OnTime(int64_t pcMs)
 {
     std::vector<TWalkNote> notes;
     if (Pending() && pcMs - pendingMs_ > kOutputsLimitMs)
-        notes.push_back(Decide(pcMs, nullptr));
+        notes.push_back(Decide(nullptr));
     return notes;
 }
 
@@ -179,7 +166,7 @@ std::vector<TWalkNote> TWalkTest::Finish(int64_t pcMs)
 {
     std::vector<TWalkNote> notes;
     if (Pending())
-        notes.push_back(Decide(pcMs, nullptr));
+        notes.push_back(Decide(nullptr));
     if (!Finished())
         endMs_ = pcMs != 0 ? pcMs : 1;
     return notes;

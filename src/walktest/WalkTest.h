@@ -92,7 +92,7 @@ public:
 
 private:
     TInputResult& At(int uir, int input);
-    TWalkNote Decide(int64_t pcMs, const TEventData* outputs);
+    TWalkNote Decide(const TEventData* outputs);
 
     TCbSettings settings_;
     int block_ = 1;

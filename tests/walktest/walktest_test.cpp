@@ -141,8 +141,9 @@ TEST(WalkTest, EventSequences)
             SCOPED_TRACE("УИР " + std::to_string(x.Uir) + ", вход " + std::to_string(x.Input));
             EXPECT_EQ(r.Verdict, x.Verdict) << r.Reason;
             EXPECT_NE(r.Reason.find(x.Reason), std::string::npos) << r.Reason;
-            if (x.Verdict != V::Untested)
+            if (x.Verdict != V::Untested) {
                 EXPECT_EQ(r.Mode, x.Mode);
+            }
         }
         EXPECT_EQ(w.AllPassed(), c.allPassed);
     }

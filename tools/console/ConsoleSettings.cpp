@@ -60,6 +60,19 @@ void PrintDifferences(const std::vector<TSettingsDifference>& diffs, const TPrin
 
 }  // namespace
 
+TCbSettings BlockAsFileSettings(const TCbData& link, const TDeviceSettings& block)
+{
+    TCbSettings s = DefaultCbSettings();
+    s.Address = link.Address;
+    s.Baud = link.Baud;
+    s.PortNumber = link.PortNumber;
+    s.DataBits = link.DataBits;
+    s.Parity = link.Parity;
+    s.StopBits = link.StopBits;
+    ApplyDeviceSettings(s, block);
+    return s;
+}
+
 int PickFileBlock(const std::vector<TCbSettings>& cbs, int cbNumber, uint8_t address, std::string& why)
 {
     if (cbNumber > 0) {
@@ -119,16 +132,8 @@ int RunSnapshot(TCbProtocol& p, const std::string& outFile, const TPrint& out, c
     }
     // An ordinary file of one block: every tool of the program reads it. The
     // link settings are those the block answered at.
-    const TCbData& link = *p.Link().State().Cb(0);
-    TCbSettings s = DefaultCbSettings();
-    s.Address = link.Address;
-    s.Baud = link.Baud;
-    s.PortNumber = link.PortNumber;
-    s.DataBits = link.DataBits;
-    s.Parity = link.Parity;
-    s.StopBits = link.StopBits;
     const TDeviceSettings block = DeviceSettingsOf(scratch);
-    ApplyDeviceSettings(s, block);
+    const TCbSettings s = BlockAsFileSettings(*p.Link().State().Cb(0), block);
     if (ReplaceFileAtomically(NativePath(outFile), SerializeConfig({s})) != ReplaceFileResult::Ok) {
         err("cannot write " + outFile);
         return 1;

@@ -25,6 +25,11 @@ int RunRestore(TCbProtocol& p, const std::string& file, int cbNumber, const std:
 // The file's block for a console talking at `address`: block cbNumber
 // (1-based) when given, else the first whose address is the console's.
 // -1 when there is none (the reason in `why`).
+// A one-block configuration of what the block at `link` holds: the
+// defaults (43 UIRs present), the link settings it answered at, its own
+// settings.
+TCbSettings BlockAsFileSettings(const TCbData& link, const TDeviceSettings& block);
+
 int PickFileBlock(const std::vector<TCbSettings>& cbs, int cbNumber, uint8_t address, std::string& why);
 
 }  // namespace kestrel::console

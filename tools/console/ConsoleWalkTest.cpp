@@ -1,5 +1,7 @@
 #include "ConsoleWalkTest.h"
 
+#include "ConsoleSettings.h"
+
 #include "check/BlockSettingsIo.h"
 #include "check/SettingsCheck.h"
 #include "state/ConfigFile.h"
@@ -19,12 +21,8 @@ int RunWalkTest(TCbProtocol& p, const std::string& outFile, const std::function<
         err("reading the block failed (" + std::to_string(read) + "): " + BlockReadFailureText(read));
         return 1;
     }
-    TCbSettings settings = DefaultCbSettings();
-    const TCbData& link = *p.Link().State().Cb(0);
-    settings.Address = link.Address;
-    settings.Baud = link.Baud;
     const TDeviceSettings device = DeviceSettingsOf(scratch);
-    ApplyDeviceSettings(settings, device);
+    const TCbSettings settings = BlockAsFileSettings(*p.Link().State().Cb(0), device);
     TWalkTest test(settings, 1, SettingsFingerprint(device), nowMs());
     const TWalkSummary start = test.Summary();
     out("проверка датчиков: контролируемых входов " + std::to_string(start.Monitored) + ", отпечаток настроек " +
